@@ -1,0 +1,184 @@
+// SPDX-License-Identifier: MIT
+// TDibPicture: the in-memory picture, a device-independent bitmap with its palette kind,
+// header fields and optional 16-bit samples, loaded and saved through format hooks.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "imaging/img_data16.h"
+#include "imaging/stream.h"
+#include "platform/dib.h"
+#include "tiff/field_list.h"
+
+namespace pix {
+
+// Classification of a colour table; selects bit count, record size and default table.
+enum TPaletteKind : std::uint8_t {
+    pkTrueColor = 0,
+    pkMono = 1,
+    pk16Colors = 2,
+    pk256Colors = 3,
+    pkGray256 = 4,
+    pkGray236 = 5,
+};
+
+// The process-wide abort flag of every row loop: 0 goes on, anything else stops.
+extern std::atomic<std::int32_t> ImageAbort;
+
+// Largest pixel buffer a picture will allocate: the bitmap header stores it in 32 bits.
+inline constexpr std::uint64_t kMaxImageSize = 0x7FFFFFFF;
+
+// The picture info record: a 40-byte header directly followed by its colour table, in one
+// block laid out as BITMAPINFO.
+class TDibInfo {
+public:
+    // A zeroed record of `size` bytes (at least 40); the table holds (size - 40) / 4 entries.
+    explicit TDibInfo(std::size_t size);
+    BITMAPINFO* Get() { return reinterpret_cast<BITMAPINFO*>(FData.data()); }
+    const BITMAPINFO* Get() const { return reinterpret_cast<const BITMAPINFO*>(FData.data()); }
+    BITMAPINFOHEADER& Header() { return Get()->bmiHeader; }
+    const BITMAPINFOHEADER& Header() const { return Get()->bmiHeader; }
+    RGBQUAD* Colors() { return Get()->bmiColors; }
+    const RGBQUAD* Colors() const { return Get()->bmiColors; }
+    std::size_t Size() const { return FSize; }
+    unsigned TableEntries() const { return static_cast<unsigned>((FSize - 40) / 4); }
+
+private:
+    std::vector<std::uint32_t> FData;  // 32-bit units keep the header aligned
+    std::size_t FSize;
+};
+
+// Support functions over a header (and its table).
+// 48 for 1 bit, 104 for 4, 1064 for 8, 40 otherwise.
+std::size_t InfoSize(const BITMAPINFOHEADER& header);
+std::uint64_t BytesPerLine(const BITMAPINFOHEADER& header);
+std::uint64_t ImageSize(const BITMAPINFOHEADER& header);
+TPaletteKind PaletteKindOfInfo(const BITMAPINFO* info);
+TPaletteKind PaletteKindOfPalette(const TPalette* palette);
+// A palette of the header's colours, or the halftone palette for 24 bits (halftone := true),
+// or none.
+std::unique_ptr<TPalette> CreatePaletteOfInfo(const BITMAPINFO* info, bool& halftone);
+std::unique_ptr<TPalette> CreatePaletteOfInfo(const BITMAPINFO* info);
+// Bits per pixel and record size of a palette kind.
+int BitCountOfKind(TPaletteKind kind);
+std::size_t InfoSizeOfKind(TPaletteKind kind);
+
+// Colour-table fillers; each fills its table in place (16 or 256 entries).
+void Fill16ColorTable(RGBQUAD* table);
+void FillSystemTable(RGBQUAD* table);
+void FillGrayTable(RGBQUAD* table);
+void FillInvGrayTable(RGBQUAD* table);
+void FillSystemGrayTable(RGBQUAD* table);
+void FillSystemInvGrayTable(RGBQUAD* table);
+
+class TDibPicture {
+public:
+    TDibPicture();
+    TDibPicture(int width, int height, TPaletteKind kind = pkTrueColor);
+    virtual ~TDibPicture();
+    TDibPicture(const TDibPicture&) = delete;
+    TDibPicture& operator=(const TDibPicture&) = delete;
+
+    // Content.
+    void New(int width, int height, TPaletteKind kind);
+    void Clear();
+    // Copies a packed DIB (header, colour table, bits in one block). The span bounds the
+    // block: a header or bits past its end are refused.
+    void AssignDIB(std::span<const std::uint8_t> packedDib);
+    int Width() const;
+    int Height() const;
+    std::uint64_t BytesPerLine() const;
+    std::uint64_t ImageSize() const;
+    std::size_t InfoSize() const;
+    int BitCount() const;
+    TPaletteKind DetectPaletteKind() const;
+    std::string Description() const;
+    void SetDescription(const std::string& text);
+    void CreateImgData16();
+    void Map16To8();
+
+    // Palette and drawing.
+    void SetPalette(std::unique_ptr<TPalette> palette);
+    void CopyPalette(const TDibPicture* source);
+    void Draw(TDeviceContext& canvas, int x, int y, bool background) const;
+    void StretchDraw(TDeviceContext& canvas, const TRect& rect, bool background) const;
+
+    // Hooks, in the slot order of the format classes.
+    virtual void Progress(int firstRow, int rowCount, int percent);
+    virtual std::int64_t ReadHeader(TStream& stream, std::unique_ptr<TDibInfo>& info) = 0;
+    virtual void ReadBits(TStream& stream) = 0;
+    virtual void ReadFileHeader(TStream& stream) = 0;
+    virtual void WriteFileHeader(TStream& stream) = 0;
+    // Loads a packed DIB held in a memory block (the clipboard's form of a bitmap).
+    virtual void LoadFromHandle(std::span<const std::uint8_t> block);
+    // Returns true when the stream holds a further image after this one; the stream is
+    // then positioned at it.
+    virtual bool LoadFromStream(TStream& stream);
+    virtual void WriteData(TStream& stream, bool option) = 0;
+    virtual void LoadFromFile(const std::string& fileName);
+    // Writes the whole file, then puts it in place: a failed save leaves no partial file.
+    virtual void SaveToFile(const std::string& fileName);
+
+    // Accessors of the design's fields.
+    const TDibInfo* Info() const { return FInfo.get(); }
+    TDibInfo* Info() { return FInfo.get(); }
+    std::uint8_t* Bits() { return FBits; }
+    const std::uint8_t* Bits() const { return FBits; }
+    const TPalette* Palette() const { return FPalette.get(); }
+    TDeviceContext& Canvas() { return FCanvas; }
+    TPaletteKind PaletteKind() const { return FPaletteKind; }
+    void SetPaletteKind(TPaletteKind kind) { FPaletteKind = kind; }
+    bool Modified() const { return FModified; }
+    bool Loading() const { return FLoading; }
+    int Quality() const { return FQuality; }
+    void SetQuality(int quality) { FQuality = quality; }
+    const std::string& FileName() const { return FFileName; }
+    TImgData16* ImgData16() { return FImgData16.get(); }
+    const TImgData16* ImgData16() const { return FImgData16.get(); }
+    TFieldList& Fields() { return FFields; }
+    const TFieldList& Fields() const { return FFields; }
+    const TDibSection* Section() const { return FBitmap.get(); }
+
+    // Events; each is called only when assigned.
+    std::function<void(TDibPicture&)> OnLoaded;
+    std::function<void(TDibPicture&, const BITMAPINFO*)> OnHeader;
+    std::function<void(TDibPicture&)> OnChange;
+    std::function<void(TDibPicture&, int firstRow, int rowCount, int percent, bool& abort)>
+        OnProgress;
+    std::function<void(TDibPicture&, std::uint16_t& min, std::uint16_t& max, bool& handled)>
+        OnRange;
+
+protected:
+    // Allocates FInfo for FPaletteKind: checks the size (EPixError SInvalidImageSize for a
+    // width or height of 0, SImageTooLarge past kMaxImageSize), fills the default table when
+    // initTable is set.
+    void AllocInfo(int width, int height, bool initTable);
+    // Makes the section from FInfo (anonymous mapping above 65536 bytes of pixels).
+    void CreateSection();
+    void SelectBitmap();
+    void SelectPalette();
+    void Changed();
+
+    std::unique_ptr<TDibInfo> FInfo;
+    TDeviceContext FCanvas;
+    std::unique_ptr<TPalette> FPalette;
+    std::unique_ptr<TDibSection> FBitmap;
+    TDibSection* FOldBitmap = nullptr;
+    const TPalette* FOldPalette = nullptr;
+    bool FModified = false;
+    bool FLoading = false;
+    TPaletteKind FPaletteKind = pkTrueColor;
+    int FQuality = 75;
+    std::string FFileName;
+    std::uint8_t* FBits = nullptr;
+    std::unique_ptr<TImgData16> FImgData16;
+    TFieldList FFields;
+};
+
+}  // namespace pix

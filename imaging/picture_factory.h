@@ -1,0 +1,15 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "imaging/dib_picture.h"
+
+namespace pix {
+
+// The picture class the thumbnail thread uses for a file, chosen by its extension without
+// regard to case: ".BMP", ".JPG", ".PNG", ".TIF", and the raw format for anything else.
+std::unique_ptr<TDibPicture> CreatePictureForFile(const std::string& fileName);
+
+}  // namespace pix

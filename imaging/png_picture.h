@@ -1,0 +1,20 @@
+// SPDX-License-Identifier: MIT
+// PNG files through the program's own PNG decoder.
+#pragma once
+
+#include "imaging/dib_picture.h"
+
+namespace pix {
+
+class TPngPicture : public TDibPicture {
+public:
+    using TDibPicture::TDibPicture;
+
+    std::int64_t ReadHeader(TStream& stream, std::unique_ptr<TDibInfo>& info) override;
+    void ReadBits(TStream& stream) override;
+    void ReadFileHeader(TStream& stream) override;
+    void WriteFileHeader(TStream& stream) override;
+    void WriteData(TStream& stream, bool option) override;
+};
+
+}  // namespace pix

@@ -1,0 +1,99 @@
+// SPDX-License-Identifier: MIT
+// Whole-file views for the readers, and files written so that a failure leaves nothing behind.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace pix {
+
+// The file-open mode word: the low two bits are the access, bits 4 to 6 the sharing.
+enum : std::uint32_t {
+    fmOpenRead = 0x0000,
+    fmOpenWrite = 0x0001,
+    fmOpenReadWrite = 0x0002,
+    fmShareCompat = 0x0000,
+    fmShareExclusive = 0x0010,
+    fmShareDenyWrite = 0x0020,
+    fmShareDenyRead = 0x0030,
+    fmShareDenyNone = 0x0040,
+};
+
+// Files of this size and above are refused: the stored formats hold 32-bit sizes.
+inline constexpr std::int64_t kMaxFileSize = 0x7FFFFFFF;
+
+// A whole file held in memory that the view owns.
+//
+// Another process may truncate or rewrite a file while we look at it (the acquisition
+// system finishing an image); a shared mapping would then kill us with SIGBUS when a lost
+// page is touched. The view therefore reads the file into an anonymous block at open: a
+// file that shrinks during that read ends in EStreamError(SReadError), and afterwards the
+// view never changes underneath its readers.
+//
+// With write access the file is opened for reading and writing, and Flush (also run by the
+// destructor, errors then swallowed) writes the bytes marked through MarkWritten back.
+// The sharing bits are accepted; Linux has no mandatory share modes.
+class TFileView {
+public:
+    // Errors: EOSError(SErrCreateFile, name, errno) when the file cannot be opened;
+    // EOSError(SErrCreateMapping, EINVAL) for an empty file, which cannot be mapped;
+    // EPixError(SErrFileTooLarge) from kMaxFileSize on; EStreamError(SReadError) when the
+    // file cannot be read whole.
+    static std::unique_ptr<TFileView> Open(const std::string& fileName, std::uint32_t mode);
+    ~TFileView();
+    TFileView(const TFileView&) = delete;
+    TFileView& operator=(const TFileView&) = delete;
+
+    std::uint8_t* Data() { return FData; }
+    const std::uint8_t* Data() const { return FData; }
+    std::int64_t Size() const { return FSize; }
+    std::span<const std::uint8_t> Bytes() const { return {FData, static_cast<std::size_t>(FSize)}; }
+    bool Writable() const { return FFd >= 0; }
+
+    // Records that bytes [offset, offset + count) were changed through Data().
+    void MarkWritten(std::int64_t offset, std::int64_t count);
+    // Writes the changed bytes back to the file; throws EOSError(SErrWriteFile) on failure.
+    void Flush();
+
+    // Test seam: called after each chunk that Open reads, with the bytes read so far.
+    static void SetReadHookForTesting(std::function<void(std::int64_t)> hook);
+
+private:
+    TFileView() = default;
+    std::string FName;
+    std::uint8_t* FData = nullptr;
+    std::int64_t FSize = 0;
+    std::size_t FAllocated = 0;
+    int FFd = -1;  // kept open only for write access
+    std::int64_t FDirtyBegin = -1;
+    std::int64_t FDirtyEnd = -1;
+};
+
+// A file created for writing. Bytes go to a temporary file beside the target, and Commit
+// renames it over the target; destroying the object without Commit removes the temporary
+// file, so a failed write never leaves a partial file behind.
+class TAtomicFile {
+public:
+    // Throws EOSError(SErrCreateFile, name, errno) when the temporary file cannot be made.
+    explicit TAtomicFile(const std::string& fileName);
+    ~TAtomicFile();
+    TAtomicFile(const TAtomicFile&) = delete;
+    TAtomicFile& operator=(const TAtomicFile&) = delete;
+
+    // Throws EOSError(SErrWriteFile, name, errno) when the bytes cannot be written.
+    void Write(const void* data, std::size_t count);
+    // Flushes, closes and renames into place; throws EOSError(SErrWriteFile) on failure.
+    void Commit();
+    const std::string& FileName() const { return FName; }
+
+private:
+    std::string FName;
+    std::string FTempName;
+    int FFd = -1;
+};
+
+}  // namespace pix

@@ -1,0 +1,59 @@
+// SPDX-License-Identifier: MIT
+// File ages, sizes, deletion, wildcard listing and path handling.
+//
+// Paths are the file system's bytes (UTF-8 here), joined with "/"; names that differ only
+// in case are different files. Wildcards match without regard to ASCII case, as the
+// Windows directory search does.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pix {
+
+// Last-write time as the packed DOS date and time in local time:
+// bits 25-31 year - 1980, 21-24 month, 16-20 day, 11-15 hour, 5-10 minute, 0-4 seconds / 2.
+// -1 when the file does not exist (or is a directory, or its date cannot be packed).
+std::int32_t FileAge(const std::string& fileName);
+
+// Size in bytes, or -1 when the file does not exist.
+std::int64_t FileSize(const std::string& fileName);
+
+bool FileExists(const std::string& fileName);
+bool DirectoryExists(const std::string& dirName);
+
+// Removes a file; false (errno kept) when it could not be removed.
+bool DeleteFile(const std::string& fileName);
+
+// The parts of a packed DOS date and time.
+struct TDosDateTime {
+    int Year, Month, Day, Hour, Minute, Second;
+};
+TDosDateTime UnpackDosDateTime(std::int32_t packed);
+std::int32_t PackDosDateTime(const TDosDateTime& parts);
+
+// "*" matches any run of characters, "?" exactly one; letters match without regard to
+// ASCII case. "*.*" matches every name, with or without a dot, as on Windows.
+bool MatchesWildcard(std::string_view name, std::string_view pattern);
+
+// Names (not paths) of the regular files in `dir` that match any of the patterns, in the
+// order the directory yields them. Directories are never listed. An unreadable or missing
+// folder gives an empty list.
+std::vector<std::string> FindFiles(const std::string& dir, const std::vector<std::string>& patterns);
+
+// Joins with exactly one "/" between the parts; an empty dir gives the name unchanged.
+std::string JoinPath(std::string_view dir, std::string_view name);
+// Makes a path absolute against the current directory and removes "." and ".." parts and
+// doubled slashes, without touching the file system otherwise. "/" stays "/".
+std::string AbsolutePath(std::string_view path);
+// The folder part without a trailing "/" ("/" for a file in the root), the name part, and
+// the extension with its dot ("" when there is none).
+std::string ExtractFileDir(std::string_view path);
+std::string ExtractFileName(std::string_view path);
+std::string ExtractFileExt(std::string_view path);
+// ASCII upper case, the form in which extensions are compared.
+std::string UpperCaseAscii(std::string_view text);
+
+}  // namespace pix

@@ -1,0 +1,31 @@
+// SPDX-License-Identifier: MIT
+// Large anonymous memory blocks that do not fragment the heap.
+#pragma once
+
+#include <cstddef>
+
+namespace pix {
+
+// Maps `size` bytes of zero-initialised, private, read-write anonymous memory.
+// Throws EOSError(SErrCreateMapping) with errno when the system refuses; a size of 0 is refused
+// with EINVAL.
+void* MapAnonymousMemory(std::size_t size);
+
+// Returns a block obtained from MapAnonymousMemory; null is ignored.
+void UnmapAnonymousMemory(void* base, std::size_t size) noexcept;
+
+// A mapping object that several views may share (an anonymous in-memory file here).
+using TMappingHandle = int;
+inline constexpr TMappingHandle kNoMapping = -1;
+
+// Throws EOSError(SErrCreateMapping, errno). The name only labels the object.
+TMappingHandle CreateMappingObject(std::size_t size, const char* name = nullptr);
+// Maps `size` bytes of the object read-write and shared; null with errno set on failure.
+// A size of 0 maps the whole object.
+void* MapMappingView(TMappingHandle handle, std::size_t size);
+// Size of the object in bytes, 0 when unknown.
+std::size_t MappingObjectSize(TMappingHandle handle);
+void UnmapMappingView(void* base, std::size_t size) noexcept;
+void CloseMappingObject(TMappingHandle handle) noexcept;
+
+}  // namespace pix
