@@ -26,7 +26,8 @@ public:
 private:
     // What ReadFileHeader and ReadHeader learnt of the file, for ReadBits.
     struct TLayout;
-    std::unique_ptr<TLayout> FLayout;
+    // shared_ptr, since the inherited constructors need no complete TLayout to clean up.
+    std::shared_ptr<TLayout> FLayout;
 
 public:
     ~TBmpPicture() override;
