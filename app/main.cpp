@@ -1,2 +1,100 @@
 // SPDX-License-Identifier: MIT
-int main() { return 0; }
+// Pixorama's program body. Until the main form exists, a plain window lists the images of
+// the start folder as thumbnails, decoded one per turn of the event loop.
+#include "imaging/bmp_picture.h"
+#include "imaging/picture_factory.h"
+#include "platform/dib_qimage.h"
+#include "platform/error.h"
+#include "platform/file_system.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QListWidget>
+#include <QMainWindow>
+#include <QPixmap>
+#include <QStatusBar>
+#include <QTimer>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace pix {
+namespace {
+
+constexpr int kThumbWidth = 112;
+constexpr int kThumbHeight = 96;
+
+// The thumbnail of one picture: scaled to fit the box, keeping its palette kind.
+QImage MakeThumbnail(const TDibPicture& picture) {
+    const int w = picture.Width();
+    const int h = picture.Height();
+    int tw = kThumbWidth;
+    int th = static_cast<int>(static_cast<long long>(h) * kThumbWidth / w);
+    if (th > kThumbHeight) {
+        th = kThumbHeight;
+        tw = static_cast<int>(static_cast<long long>(w) * kThumbHeight / h);
+    }
+    TBmpPicture thumb(std::max(tw, 1), std::max(th, 1), picture.DetectPaletteKind());
+    thumb.CopyPalette(&picture);
+    picture.StretchDraw(thumb.Canvas(), TRect{0, 0, thumb.Width(), thumb.Height()}, false);
+    return DibToQImage(*thumb.Section());
+}
+
+class TPlaceholderWindow : public QMainWindow {
+public:
+    explicit TPlaceholderWindow(const std::string& folder) : FFolder(folder) {
+        setWindowTitle(QString::fromUtf8("Pixorama - " + folder));
+        FList = new QListWidget(this);
+        FList->setViewMode(QListView::IconMode);
+        FList->setIconSize(QSize(kThumbWidth, kThumbHeight));
+        FList->setResizeMode(QListView::Adjust);
+        FList->setUniformItemSizes(true);
+        setCentralWidget(FList);
+        resize(900, 600);
+        FFiles = FindFiles(folder, {"*.tif", "*.tim", "*.bmp", "*.jpg", "*.png", "*.psd"});
+        std::sort(FFiles.begin(), FFiles.end());
+        statusBar()->showMessage(QString("%1 images").arg(FFiles.size()));
+        FTimer = new QTimer(this);
+        connect(FTimer, &QTimer::timeout, this, [this] { LoadNext(); });
+        FTimer->start(0);
+    }
+
+private:
+    void LoadNext() {
+        if (FNext >= FFiles.size()) {
+            FTimer->stop();
+            return;
+        }
+        const std::string& name = FFiles[FNext++];
+        auto* item = new QListWidgetItem(QString::fromUtf8(name), FList);
+        try {
+            auto picture = CreatePictureForFile(name);
+            picture->LoadFromFile(JoinPath(FFolder, name));
+            item->setIcon(QIcon(QPixmap::fromImage(MakeThumbnail(*picture))));
+        } catch (const EPixError& e) {
+            item->setToolTip(QString::fromUtf8(e.what()));
+        }
+    }
+
+    std::string FFolder;
+    std::vector<std::string> FFiles;
+    std::size_t FNext = 0;
+    QListWidget* FList = nullptr;
+    QTimer* FTimer = nullptr;
+};
+
+}  // namespace
+}  // namespace pix
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Pixorama");
+    std::string folder = argc > 1 ? pix::AbsolutePath(argv[1]) : pix::AbsolutePath(".");
+    if (pix::FileExists(folder) && !pix::DirectoryExists(folder))
+        folder = pix::ExtractFileDir(folder);
+    pix::TPlaceholderWindow window(folder);
+    window.show();
+    return app.exec();
+}
