@@ -1,1 +1,720 @@
 // SPDX-License-Identifier: MIT
+#include "platform/dib.h"
+
+#include "platform/memory.h"
+#include "platform/mul_div.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <optional>
+#include <type_traits>
+
+namespace pix {
+
+const PALETTEENTRY kStaticColors[20] = {
+    {0x00, 0x00, 0x00, 0}, {0x80, 0x00, 0x00, 0}, {0x00, 0x80, 0x00, 0}, {0x80, 0x80, 0x00, 0},
+    {0x00, 0x00, 0x80, 0}, {0x80, 0x00, 0x80, 0}, {0x00, 0x80, 0x80, 0}, {0xC0, 0xC0, 0xC0, 0},
+    {0xC0, 0xDC, 0xC0, 0}, {0xA6, 0xCA, 0xF0, 0}, {0xFF, 0xFB, 0xF0, 0}, {0xA0, 0xA0, 0xA4, 0},
+    {0x80, 0x80, 0x80, 0}, {0xFF, 0x00, 0x00, 0}, {0x00, 0xFF, 0x00, 0}, {0xFF, 0xFF, 0x00, 0},
+    {0x00, 0x00, 0xFF, 0}, {0xFF, 0x00, 0xFF, 0}, {0x00, 0xFF, 0xFF, 0}, {0xFF, 0xFF, 0xFF, 0},
+};
+
+namespace {
+
+// The bitmap header stores the image size in 32 bits.
+constexpr std::uint64_t kMaxDibImageSize = 0x7FFFFFFF;
+
+bool IsIndexed(int bitCount) { return bitCount == 1 || bitCount == 4 || bitCount == 8; }
+
+std::int64_t AbsHeight(std::int32_t height) {
+    return height < 0 ? -static_cast<std::int64_t>(height) : height;
+}
+
+// The checks that sections and drawing sources share. 32-bit pixels are accepted only as a
+// source. The size test divides instead of multiplying, so that no header can overflow it.
+bool HeaderUsable(const BITMAPINFOHEADER& h, bool allow32) {
+    if (h.biSize < 40 || h.biPlanes != 1 || h.biCompression != BI_RGB) return false;
+    const int bits = h.biBitCount;
+    if (!IsIndexed(bits) && bits != 24 && !(allow32 && bits == 32)) return false;
+    if (h.biWidth <= 0 || h.biHeight == 0 || h.biHeight == std::numeric_limits<int>::min())
+        return false;
+    const std::uint64_t bytesPerLine = DibBytesPerLine(h.biWidth, bits);
+    const auto rows = static_cast<std::uint64_t>(AbsHeight(h.biHeight));
+    return bytesPerLine <= kMaxDibImageSize && rows <= kMaxDibImageSize / bytesPerLine;
+}
+
+// The colour table of a header: it follows the 40 header bytes in the records this program
+// builds and reads, whatever biSize says.
+const std::uint8_t* ColorTableOf(const BITMAPINFO* info) {
+    return reinterpret_cast<const std::uint8_t*>(info) + sizeof(BITMAPINFOHEADER);
+}
+
+// Colours are handled packed as 0x00RRGGBB.
+constexpr std::uint32_t Pack(std::uint32_t r, std::uint32_t g, std::uint32_t b) {
+    return (r << 16) | (g << 8) | b;
+}
+constexpr std::uint32_t PackQuad(const RGBQUAD& q) { return Pack(q.rgbRed, q.rgbGreen, q.rgbBlue); }
+
+// A picture to draw from, whichever kind of memory holds it.
+struct TSource {
+    const std::uint8_t* Bits = nullptr;
+    std::size_t BytesPerLine = 0;
+    std::int64_t Width = 0;
+    std::int64_t Height = 0;
+    int BitCount = 0;
+    bool TopDown = false;
+    // The rows, counted from the top, that Bits holds.
+    std::int64_t BandTop = 0;
+    std::int64_t BandRows = 0;
+    // The colour table padded with black to 256 entries, so that any index is a colour.
+    std::array<RGBQUAD, 256> Table{};
+    std::array<std::uint32_t, 256> Packed{};
+
+    bool HasRow(std::int64_t y) const { return y >= BandTop && y < BandTop + BandRows; }
+    // Row y counted from the top of the picture; y must lie in the band.
+    const std::uint8_t* Row(std::int64_t y) const {
+        const std::int64_t index = TopDown ? y - BandTop : BandTop + BandRows - 1 - y;
+        return Bits + static_cast<std::size_t>(index) * BytesPerLine;
+    }
+    void SetTable(const std::uint8_t* colors, unsigned count) {
+        Table.fill(RGBQUAD{0, 0, 0, 0});
+        std::memcpy(Table.data(), colors, std::min(count, 256u) * sizeof(RGBQUAD));
+        for (std::size_t i = 0; i < Table.size(); ++i) Packed[i] = PackQuad(Table[i]);
+    }
+};
+
+std::optional<TSource> SourceOfInfo(const BITMAPINFO* info, const void* bits) {
+    if (info == nullptr || bits == nullptr || !HeaderUsable(info->bmiHeader, true))
+        return std::nullopt;
+    const BITMAPINFOHEADER& h = info->bmiHeader;
+    TSource s;
+    s.Bits = static_cast<const std::uint8_t*>(bits);
+    s.BytesPerLine = static_cast<std::size_t>(DibBytesPerLine(h.biWidth, h.biBitCount));
+    s.Width = h.biWidth;
+    s.Height = AbsHeight(h.biHeight);
+    s.BitCount = h.biBitCount;
+    s.TopDown = h.biHeight < 0;
+    s.BandTop = 0;
+    s.BandRows = s.Height;
+    s.SetTable(ColorTableOf(info), DibColorCount(h));
+    return s;
+}
+
+TSource SourceOfSection(const TDibSection& section, const std::uint8_t* bits) {
+    TSource s;
+    s.Bits = bits;
+    s.BytesPerLine = section.BytesPerLine();
+    s.Width = section.Width();
+    s.Height = section.Height();
+    s.BitCount = section.BitCount();
+    s.TopDown = section.TopDown();
+    s.BandTop = 0;
+    s.BandRows = s.Height;
+    s.SetTable(reinterpret_cast<const std::uint8_t*>(section.Colors()), section.ColorCount());
+    return s;
+}
+
+// ---- pixel access ----
+
+template <int Bits>
+unsigned GetIndex(const std::uint8_t* row, std::int64_t x) {
+    if constexpr (Bits == 8) {
+        return row[x];
+    } else if constexpr (Bits == 4) {
+        // The high nibble holds the left pixel.
+        return (x & 1) ? row[x >> 1] & 0x0Fu : static_cast<unsigned>(row[x >> 1] >> 4);
+    } else {
+        static_assert(Bits == 1);
+        return (row[x >> 3] >> (7 - (x & 7))) & 1u;
+    }
+}
+
+template <int Bits>
+void PutIndex(std::uint8_t* row, std::int64_t x, unsigned value) {
+    if constexpr (Bits == 8) {
+        row[x] = static_cast<std::uint8_t>(value);
+    } else if constexpr (Bits == 4) {
+        std::uint8_t& b = row[x >> 1];
+        b = (x & 1) ? static_cast<std::uint8_t>((b & 0xF0) | (value & 0x0F))
+                    : static_cast<std::uint8_t>((b & 0x0F) | ((value & 0x0F) << 4));
+    } else {
+        static_assert(Bits == 1);
+        std::uint8_t& b = row[x >> 3];
+        const auto mask = static_cast<std::uint8_t>(0x80u >> (x & 7));
+        b = (value & 1) ? static_cast<std::uint8_t>(b | mask)
+                        : static_cast<std::uint8_t>(b & ~mask);
+    }
+}
+
+// The colour of source pixel x as 0x00RRGGBB.
+template <int Bits>
+std::uint32_t GetColor(const TSource& src, const std::uint8_t* row, std::int64_t x) {
+    if constexpr (Bits == 24 || Bits == 32) {
+        const std::uint8_t* p = row + x * (Bits / 8);
+        return Pack(p[2], p[1], p[0]);
+    } else {
+        return src.Packed[GetIndex<Bits>(row, x)];
+    }
+}
+
+template <int N>
+using TBits = std::integral_constant<int, N>;
+
+template <class F>
+void DispatchSource(int bits, F&& f) {
+    switch (bits) {
+        case 1:
+            f(TBits<1>{});
+            break;
+        case 4:
+            f(TBits<4>{});
+            break;
+        case 8:
+            f(TBits<8>{});
+            break;
+        case 24:
+            f(TBits<24>{});
+            break;
+        default:
+            f(TBits<32>{});
+            break;
+    }
+}
+
+template <class F>
+void DispatchTarget(int bits, F&& f) {
+    switch (bits) {
+        case 1:
+            f(TBits<1>{});
+            break;
+        case 4:
+            f(TBits<4>{});
+            break;
+        case 8:
+            f(TBits<8>{});
+            break;
+        default:
+            f(TBits<24>{});
+            break;
+    }
+}
+
+// ---- nearest palette entry ----
+
+// Finds the entry of a colour table nearest to a colour (least squared RGB distance, the
+// first of equals). Answers are remembered in a direct-mapped cache keyed by the whole
+// colour, so a cached answer is exactly what the search would give.
+class TNearestColor {
+public:
+    TNearestColor(const RGBQUAD* table, unsigned count)
+        : FColors(table, table + count), FKeys(kCacheSize, kEmpty), FValues(kCacheSize, 0) {}
+
+    unsigned Find(std::uint32_t rgb) {
+        const std::size_t slot = (rgb * 2654435761u) >> (32 - kCacheBits);
+        if (FKeys[slot] != rgb) {
+            FKeys[slot] = rgb;
+            FValues[slot] = static_cast<std::uint8_t>(Search(rgb));
+        }
+        return FValues[slot];
+    }
+
+    unsigned Search(std::uint32_t rgb) const {
+        const int r = static_cast<int>(rgb >> 16), g = static_cast<int>((rgb >> 8) & 0xFF),
+                  b = static_cast<int>(rgb & 0xFF);
+        unsigned best = 0;
+        int bestDistance = std::numeric_limits<int>::max();
+        for (std::size_t i = 0; i < FColors.size(); ++i) {
+            const int dr = FColors[i].rgbRed - r, dg = FColors[i].rgbGreen - g,
+                      db = FColors[i].rgbBlue - b;
+            const int d = dr * dr + dg * dg + db * db;
+            if (d < bestDistance) {
+                bestDistance = d;
+                best = static_cast<unsigned>(i);
+                if (d == 0) break;
+            }
+        }
+        return best;
+    }
+
+private:
+    static constexpr unsigned kCacheBits = 12;
+    static constexpr std::size_t kCacheSize = std::size_t{1} << kCacheBits;
+    // No packed colour has bits above 23 set, so this key never matches.
+    static constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
+
+    std::vector<RGBQUAD> FColors;
+    std::vector<std::uint32_t> FKeys;
+    std::vector<std::uint8_t> FValues;
+};
+
+// How source pixels become target pixels in one drawing call.
+struct TConversion {
+    int TargetBits = 24;
+    // Indexed sources: the target value of each index (a packed colour for 24-bit
+    // targets, an entry of the target's table otherwise).
+    std::array<std::uint32_t, 256> Map{};
+    // The target takes the source's indices unchanged.
+    bool Identity = false;
+    std::optional<TNearestColor> Nearest;
+
+    TConversion(const TSource& src, TDibSection& target) : TargetBits(target.BitCount()) {
+        if (TargetBits == 24) {
+            Map = src.Packed;
+            return;
+        }
+        const unsigned count = target.ColorCount();
+        Nearest.emplace(target.Colors(), count);
+        if (!IsIndexed(src.BitCount)) return;
+        if (src.BitCount == TargetBits) {
+            Identity = true;
+            for (unsigned i = 0; i < count; ++i)
+                Identity = Identity && src.Packed[i] == PackQuad(target.Colors()[i]);
+        }
+        const unsigned used = 1u << src.BitCount;
+        for (unsigned i = 0; i < used; ++i) Map[i] = Identity ? i : Nearest->Search(src.Packed[i]);
+    }
+
+    // Target value of a colour.
+    std::uint32_t OfColor(std::uint32_t rgb) { return TargetBits == 24 ? rgb : Nearest->Find(rgb); }
+};
+
+template <int Bits>
+void PutValue(std::uint8_t* row, std::int64_t x, std::uint32_t value) {
+    if constexpr (Bits == 24) {
+        std::uint8_t* p = row + x * 3;
+        p[0] = static_cast<std::uint8_t>(value);
+        p[1] = static_cast<std::uint8_t>(value >> 8);
+        p[2] = static_cast<std::uint8_t>(value >> 16);
+    } else {
+        PutIndex<Bits>(row, x, value);
+    }
+}
+
+// ---- geometry ----
+
+// The visible part of a target range: [First, Last) clipped to [0, limit).
+struct TRange {
+    std::int64_t First = 0;
+    std::int64_t Last = 0;
+    bool Empty() const { return First >= Last; }
+    std::int64_t Size() const { return Last - First; }
+};
+
+TRange Clip(std::int64_t pos, std::int64_t length, std::int64_t limit) {
+    return {std::max<std::int64_t>(pos, 0), std::min<std::int64_t>(pos + length, limit)};
+}
+
+// Source index under the centre of target pixel `rel` (0-based in the target rectangle)
+// when `targetLength` pixels show `sourceLength` source pixels starting at `sourcePos`.
+std::int64_t CentreSource(std::int64_t rel, std::int64_t targetLength, std::int64_t sourcePos,
+                          std::int64_t sourceLength) {
+    // (2 rel + 1) < 2^32 and sourceLength < 2^31, so the product stays below 2^63.
+    const std::uint64_t num =
+        static_cast<std::uint64_t>(2 * rel + 1) * static_cast<std::uint64_t>(sourceLength);
+    return sourcePos +
+           static_cast<std::int64_t>(num / static_cast<std::uint64_t>(2 * targetLength));
+}
+
+// ---- drawing without averaging ----
+
+// Draws target rows `rows` and columns `cols` of the target; srcCols[i] is the source column of
+// target column cols.First + i and srcY(y) the source row of target row y, -1 when the
+// target pixel is not drawn. Returns the number of target rows drawn.
+template <class RowOf>
+int DrawMapped(const TSource& src, TDibSection& dst, TRange cols, TRange rows,
+               const std::vector<std::int64_t>& srcCols, RowOf&& srcY, bool unscaled) {
+    TConversion conv(src, dst);
+    int drawn = 0;
+    // Without scaling, a row whose pixels need no conversion is one block copy from the first
+    // drawn column on, when both ends start on a byte boundary.
+    const bool sameFormat = src.BitCount == dst.BitCount() && (src.BitCount == 24 || conv.Identity);
+    DispatchSource(src.BitCount, [&](auto sb) {
+        DispatchTarget(dst.BitCount(), [&](auto db) {
+            constexpr int SB = decltype(sb)::value;
+            constexpr int DB = decltype(db)::value;
+            for (std::int64_t y = rows.First; y < rows.Last; ++y) {
+                const std::int64_t sy = srcY(y);
+                if (sy < 0) continue;
+                const std::uint8_t* in = src.Row(sy);
+                std::uint8_t* out = dst.Row(static_cast<int>(y));
+                const std::int64_t* srcX = srcCols.data();
+                std::int64_t i = 0;
+                const std::int64_t n = cols.Size();
+                if (sameFormat && unscaled) {
+                    // Skip the columns whose source lies left of the picture.
+                    while (i < n && srcX[i] < 0) ++i;
+                    std::int64_t m = i;
+                    while (m < n && srcX[m] >= 0) ++m;
+                    const std::int64_t sx0 = i < n ? srcX[i] : 0;
+                    const std::int64_t dx0 = cols.First + i;
+                    if (i < m && (sx0 * SB) % 8 == 0 && (dx0 * SB) % 8 == 0) {
+                        const std::int64_t bytes = (m - i) * SB / 8;
+                        std::memcpy(out + dx0 * SB / 8, in + sx0 * SB / 8,
+                                    static_cast<std::size_t>(bytes));
+                        i += bytes * 8 / SB;
+                    }
+                }
+                for (; i < n; ++i) {
+                    const std::int64_t sx = srcX[i];
+                    if (sx < 0) continue;
+                    std::uint32_t value;
+                    if constexpr (SB == 24 || SB == 32) {
+                        value = conv.OfColor(GetColor<SB>(src, in, sx));
+                    } else {
+                        value = conv.Map[GetIndex<SB>(in, sx)];
+                    }
+                    PutValue<DB>(out, cols.First + i, value);
+                }
+                ++drawn;
+            }
+        });
+    });
+    return drawn;
+}
+
+// ---- drawing with averaging ----
+
+// For each visible target index, the source indices it covers and their overlap weights.
+// Distances are counted in units of 1/targetLength source pixel (= 1/sourceLength target
+// pixel), in which every overlap is a whole number: target pixel t covers
+// [t * sourceLength, (t + 1) * sourceLength) and source pixel s [s * targetLength,
+// (s + 1) * targetLength). Both lengths are first divided by their greatest common divisor.
+struct TSpans {
+    struct TSpan {
+        std::int64_t First = 0;  // first source index (in the picture)
+        std::size_t Count = 0;
+        std::size_t WeightAt = 0;
+        std::uint64_t Total = 0;  // sum of the weights
+    };
+    std::vector<TSpan> Spans;
+    std::vector<std::uint32_t> Weights;
+
+    TSpans(TRange visible, std::int64_t targetPos, std::int64_t targetLength,
+           std::int64_t sourcePos, std::int64_t sourceLength, std::int64_t sourceLimit,
+           std::int64_t divisor) {
+        const std::int64_t tl = targetLength / divisor, sl = sourceLength / divisor;
+        Spans.resize(static_cast<std::size_t>(visible.Size()));
+        for (std::int64_t t = visible.First; t < visible.Last; ++t) {
+            const std::int64_t rel = t - targetPos;
+            const std::int64_t lo = rel * sl, hi = (rel + 1) * sl;
+            // Source pixels (relative to sourcePos) that meet [lo, hi), clipped to the picture.
+            std::int64_t first = lo / tl;
+            std::int64_t last = (hi + tl - 1) / tl;  // exclusive
+            first = std::max(first, -sourcePos);
+            last = std::min(last, sourceLimit - sourcePos);
+            TSpan& span = Spans[static_cast<std::size_t>(t - visible.First)];
+            span.First = sourcePos + first;
+            span.WeightAt = Weights.size();
+            for (std::int64_t s = first; s < last; ++s) {
+                const std::int64_t w = std::min(hi, (s + 1) * tl) - std::max(lo, s * tl);
+                Weights.push_back(static_cast<std::uint32_t>(w));
+                span.Total += static_cast<std::uint64_t>(w);
+            }
+            span.Count = Weights.size() - span.WeightAt;
+        }
+    }
+};
+
+std::int64_t Gcd(std::int64_t a, std::int64_t b) {
+    while (b != 0) {
+        const std::int64_t t = a % b;
+        a = b;
+        b = t;
+    }
+    return a;
+}
+
+// Area-weighted box average of the source rectangle into the visible target rectangle. Each
+// source row is weighted across once into per-column sums; those are weighted down into
+// per-column totals of the target row. A source row shared by two target rows is summed
+// across only once.
+int DrawHalftone(const TSource& src, TDibSection& dst, TRange cols, TRange rows, std::int64_t xDest,
+                 std::int64_t yDest, std::int64_t destWidth, std::int64_t destHeight,
+                 std::int64_t xSrc, std::int64_t ySrc, std::int64_t srcWidth,
+                 std::int64_t srcHeight) {
+    const std::int64_t gx = Gcd(destWidth, srcWidth), gy = Gcd(destHeight, srcHeight);
+    // The largest sum is 255 × (srcWidth / gx) × (srcHeight / gy); refuse rectangles so far
+    // beyond the picture that it would not fit 64 bits.
+    const auto unitsX = static_cast<std::uint64_t>(srcWidth / gx);
+    const auto unitsY = static_cast<std::uint64_t>(srcHeight / gy);
+    if (unitsX > (std::uint64_t{1} << 28) && unitsY > (std::uint64_t{1} << 28)) return 0;
+    if (unitsX * unitsY > (std::uint64_t{1} << 54)) return 0;
+
+    const TSpans across(cols, xDest, destWidth, xSrc, srcWidth, src.Width, gx);
+    // Rows outside the band count as outside the picture.
+    const std::int64_t bandFirst = src.BandTop;
+    const TSpans down(rows, yDest, destHeight, ySrc - bandFirst, srcHeight, src.BandRows, gy);
+
+    const auto n = static_cast<std::size_t>(cols.Size());
+    std::vector<std::uint64_t> rowSums(n * 3), totals(n * 3);
+    std::int64_t summedRow = -1;
+    TConversion conv(src, dst);
+    int drawn = 0;
+
+    DispatchSource(src.BitCount, [&](auto sb) {
+        constexpr int SB = decltype(sb)::value;
+        const auto sumAcross = [&](std::int64_t sy) {
+            const std::uint8_t* in = src.Row(sy);
+            for (std::size_t c = 0; c < n; ++c) {
+                const TSpans::TSpan& span = across.Spans[c];
+                const std::uint32_t* w = across.Weights.data() + span.WeightAt;
+                std::uint64_t r = 0, g = 0, b = 0;
+                if constexpr (SB == 24 || SB == 32) {
+                    const std::uint8_t* p = in + span.First * (SB / 8);
+                    for (std::size_t k = 0; k < span.Count; ++k, p += SB / 8) {
+                        b += std::uint64_t{w[k]} * p[0];
+                        g += std::uint64_t{w[k]} * p[1];
+                        r += std::uint64_t{w[k]} * p[2];
+                    }
+                } else {
+                    for (std::size_t k = 0; k < span.Count; ++k) {
+                        const RGBQUAD& q =
+                            src.Table[GetIndex<SB>(in, span.First + static_cast<std::int64_t>(k))];
+                        b += std::uint64_t{w[k]} * q.rgbBlue;
+                        g += std::uint64_t{w[k]} * q.rgbGreen;
+                        r += std::uint64_t{w[k]} * q.rgbRed;
+                    }
+                }
+                rowSums[3 * c] = r;
+                rowSums[3 * c + 1] = g;
+                rowSums[3 * c + 2] = b;
+            }
+        };
+
+        DispatchTarget(dst.BitCount(), [&](auto db) {
+            constexpr int DB = decltype(db)::value;
+            for (std::int64_t y = rows.First; y < rows.Last; ++y) {
+                const TSpans::TSpan& rowSpan = down.Spans[static_cast<std::size_t>(y - rows.First)];
+                if (rowSpan.Total == 0) continue;
+                std::fill(totals.begin(), totals.end(), 0);
+                for (std::size_t k = 0; k < rowSpan.Count; ++k) {
+                    const std::int64_t sy =
+                        bandFirst + rowSpan.First + static_cast<std::int64_t>(k);
+                    if (sy != summedRow) {
+                        sumAcross(sy);
+                        summedRow = sy;
+                    }
+                    const std::uint64_t wy = down.Weights[rowSpan.WeightAt + k];
+                    for (std::size_t i = 0; i < 3 * n; ++i) totals[i] += wy * rowSums[i];
+                }
+                std::uint8_t* out = dst.Row(static_cast<int>(y));
+                for (std::size_t c = 0; c < n; ++c) {
+                    const std::uint64_t area = across.Spans[c].Total * rowSpan.Total;
+                    if (area == 0) continue;
+                    // The mean rounded half up.
+                    const auto mean = [&](std::size_t i) {
+                        return static_cast<std::uint32_t>((2 * totals[i] + area) / (2 * area));
+                    };
+                    const std::uint32_t rgb = Pack(mean(3 * c), mean(3 * c + 1), mean(3 * c + 2));
+                    PutValue<DB>(out, cols.First + static_cast<std::int64_t>(c), conv.OfColor(rgb));
+                }
+                ++drawn;
+            }
+        });
+    });
+    return drawn;
+}
+
+// Unscaled drawing of the source rectangle with its top-left at (xDest, yDest).
+int DrawUnscaled(const TSource& src, TDibSection& dst, std::int64_t xDest, std::int64_t yDest,
+                 std::int64_t width, std::int64_t height, std::int64_t xSrc, std::int64_t ySrc) {
+    if (width <= 0 || height <= 0) return 0;
+    const TRange cols = Clip(xDest, width, dst.Width());
+    const TRange rows = Clip(yDest, height, dst.Height());
+    if (cols.Empty() || rows.Empty()) return 0;
+    std::vector<std::int64_t> srcX(static_cast<std::size_t>(cols.Size()));
+    for (std::int64_t x = cols.First; x < cols.Last; ++x) {
+        const std::int64_t sx = xSrc + (x - xDest);
+        srcX[static_cast<std::size_t>(x - cols.First)] = sx >= 0 && sx < src.Width ? sx : -1;
+    }
+    const auto srcY = [&](std::int64_t y) {
+        const std::int64_t sy = ySrc + (y - yDest);
+        return sy >= 0 && sy < src.Height && src.HasRow(sy) ? sy : std::int64_t{-1};
+    };
+    return DrawMapped(src, dst, cols, rows, srcX, srcY, true);
+}
+
+}  // namespace
+
+// ---- palettes and screen ----
+
+unsigned DibColorCount(const BITMAPINFOHEADER& header) {
+    if (!IsIndexed(header.biBitCount)) return 0;
+    const unsigned full = 1u << header.biBitCount;
+    return header.biClrUsed != 0 ? std::min<std::uint32_t>(header.biClrUsed, full) : full;
+}
+
+std::unique_ptr<TPalette> CreatePalette(const PALETTEENTRY* entries, unsigned count) {
+    if (entries == nullptr || count == 0 || count > 256) return nullptr;
+    return std::make_unique<TPalette>(std::vector<PALETTEENTRY>(entries, entries + count));
+}
+
+std::unique_ptr<TPalette> CreateHalftonePalette() {
+    std::vector<PALETTEENTRY> entries;
+    entries.reserve(256);
+    entries.insert(entries.end(), kStaticColors, kStaticColors + 10);
+    for (int r = 0; r < 6; ++r)
+        for (int g = 0; g < 6; ++g)
+            for (int b = 0; b < 6; ++b)
+                entries.push_back({static_cast<std::uint8_t>(51 * r),
+                                   static_cast<std::uint8_t>(51 * g),
+                                   static_cast<std::uint8_t>(51 * b), 0});
+    // Greys that fall between the cube's six.
+    for (int k = 1; k <= 20; ++k) {
+        const auto v = static_cast<std::uint8_t>(MulDiv(k, 255, 21));
+        entries.push_back({v, v, v, 0});
+    }
+    entries.insert(entries.end(), kStaticColors + 10, kStaticColors + 20);
+    return std::make_unique<TPalette>(std::move(entries), true);
+}
+
+unsigned GetPaletteEntries(const TPalette* palette, unsigned start, unsigned count,
+                           PALETTEENTRY* out) {
+    if (palette == nullptr) return 0;
+    const auto size = static_cast<unsigned>(palette->Entries().size());
+    if (out == nullptr) return size;
+    if (start >= size) return 0;
+    const unsigned n = std::min(count, size - start);
+    std::copy_n(palette->Entries().begin() + start, n, out);
+    return n;
+}
+
+int ScreenBitsPerPixel() { return 32; }
+
+// ---- sections ----
+
+std::unique_ptr<TDibSection> TDibSection::Create(const BITMAPINFO* info, bool useAnonymousMapping) {
+    if (info == nullptr || !HeaderUsable(info->bmiHeader, false)) return nullptr;
+    auto section = std::make_unique<TDibSection>(TKey{});
+    section->FHeader = info->bmiHeader;
+    section->FHeader.biSize = sizeof(BITMAPINFOHEADER);
+    const int bits = section->FHeader.biBitCount;
+    section->FBytesPerLine =
+        static_cast<std::size_t>(DibBytesPerLine(section->FHeader.biWidth, bits));
+    section->FImageSize =
+        section->FBytesPerLine * static_cast<std::size_t>(AbsHeight(section->FHeader.biHeight));
+    section->FHeader.biSizeImage = static_cast<std::uint32_t>(section->FImageSize);
+    if (IsIndexed(bits)) {
+        section->FColors.assign(std::size_t{1} << bits, RGBQUAD{0, 0, 0, 0});
+        std::memcpy(section->FColors.data(), ColorTableOf(info),
+                    DibColorCount(info->bmiHeader) * sizeof(RGBQUAD));
+    }
+    if (useAnonymousMapping) {
+        // The mapping comes zero-filled.
+        section->FBits = static_cast<std::uint8_t*>(MapAnonymousMemory(section->FImageSize));
+        section->FMapped = true;
+    } else {
+        try {
+            section->FHeapBits = std::make_unique<std::uint8_t[]>(section->FImageSize);
+        } catch (const std::bad_alloc&) {
+            return nullptr;
+        }
+        section->FBits = section->FHeapBits.get();
+    }
+    return section;
+}
+
+TDibSection::~TDibSection() {
+    if (FMapped) UnmapAnonymousMemory(FBits, FImageSize);
+}
+
+// ---- device context ----
+
+TDibSection* TDeviceContext::SelectBitmap(TDibSection* bitmap) {
+    return std::exchange(FBitmap, bitmap);
+}
+
+const TPalette* TDeviceContext::SelectPalette(const TPalette* palette, bool /*forceBackground*/) {
+    return std::exchange(FPalette, palette);
+}
+
+unsigned TDeviceContext::RealizePalette() { return 0; }
+
+int TDeviceContext::GetDeviceCaps(int index) const {
+    switch (index) {
+        case BITSPIXEL:
+            return ScreenBitsPerPixel();
+        case PLANES:
+            return 1;
+        default:
+            return 0;
+    }
+}
+
+int TDeviceContext::SetStretchBltMode(int mode) {
+    if (mode != COLORONCOLOR && mode != HALFTONE) return 0;
+    return std::exchange(FStretchMode, mode);
+}
+
+POINT TDeviceContext::SetBrushOrg(POINT origin) { return std::exchange(FBrushOrg, origin); }
+
+// ---- drawing ----
+
+int SetDIBitsToDevice(TDeviceContext& dc, int xDest, int yDest, unsigned width, unsigned height,
+                      int xSrc, int ySrc, unsigned startScan, unsigned cLines, const void* bits,
+                      const BITMAPINFO* info, unsigned colorUse) {
+    if (dc.Bitmap() == nullptr || colorUse != DIB_RGB_COLORS) return 0;
+    std::optional<TSource> src = SourceOfInfo(info, bits);
+    if (!src || startScan >= src->Height || cLines == 0) return 0;
+    // The band of rows the caller hands over, counted from the top of the picture.
+    src->BandRows = std::min<std::int64_t>(cLines, src->Height - startScan);
+    src->BandTop = src->Height - startScan - src->BandRows;
+    return DrawUnscaled(*src, *dc.Bitmap(), xDest, yDest, width, height, xSrc, ySrc);
+}
+
+int StretchDIBits(TDeviceContext& dc, int xDest, int yDest, int destWidth, int destHeight, int xSrc,
+                  int ySrc, int srcWidth, int srcHeight, const void* bits, const BITMAPINFO* info,
+                  unsigned colorUse, std::uint32_t rop) {
+    if (dc.Bitmap() == nullptr || colorUse != DIB_RGB_COLORS || rop != SRCCOPY) return 0;
+    if (destWidth <= 0 || destHeight <= 0 || srcWidth <= 0 || srcHeight <= 0) return 0;
+    const std::optional<TSource> src = SourceOfInfo(info, bits);
+    if (!src) return 0;
+    TDibSection& dst = *dc.Bitmap();
+    const TRange cols = Clip(xDest, destWidth, dst.Width());
+    const TRange rows = Clip(yDest, destHeight, dst.Height());
+    if (cols.Empty() || rows.Empty()) return 0;
+    if (dc.GetStretchBltMode() == HALFTONE)
+        return DrawHalftone(*src, dst, cols, rows, xDest, yDest, destWidth, destHeight, xSrc, ySrc,
+                            srcWidth, srcHeight);
+    std::vector<std::int64_t> srcX(static_cast<std::size_t>(cols.Size()));
+    for (std::int64_t x = cols.First; x < cols.Last; ++x) {
+        const std::int64_t sx = CentreSource(x - xDest, destWidth, xSrc, srcWidth);
+        srcX[static_cast<std::size_t>(x - cols.First)] = sx >= 0 && sx < src->Width ? sx : -1;
+    }
+    const auto srcY = [&](std::int64_t y) {
+        const std::int64_t sy = CentreSource(y - yDest, destHeight, ySrc, srcHeight);
+        return sy >= 0 && sy < src->Height ? sy : std::int64_t{-1};
+    };
+    return DrawMapped(*src, dst, cols, rows, srcX, srcY, srcWidth == destWidth);
+}
+
+bool BitBlt(TDeviceContext& dst, int xDest, int yDest, int width, int height,
+            const TDeviceContext& src, int xSrc, int ySrc, std::uint32_t rop) {
+    if (dst.Bitmap() == nullptr || src.Bitmap() == nullptr || rop != SRCCOPY) return false;
+    const TDibSection& from = *src.Bitmap();
+    // Copying within one bitmap reads from a snapshot, so that overlapping rectangles do not
+    // read pixels already overwritten.
+    std::vector<std::uint8_t> snapshot;
+    const std::uint8_t* bits = from.Bits();
+    if (&from == dst.Bitmap()) {
+        snapshot.assign(from.Bits(), from.Bits() + from.ImageSize());
+        bits = snapshot.data();
+    }
+    DrawUnscaled(SourceOfSection(from, bits), *dst.Bitmap(), xDest, yDest, width, height, xSrc,
+                 ySrc);
+    return true;
+}
+
+unsigned SetDIBColorTable(TDeviceContext& dc, unsigned start, unsigned count,
+                          const RGBQUAD* colors) {
+    TDibSection* bitmap = dc.Bitmap();
+    if (bitmap == nullptr || colors == nullptr || start >= bitmap->ColorCount()) return 0;
+    const unsigned n = std::min(count, bitmap->ColorCount() - start);
+    std::copy_n(colors, n, bitmap->Colors() + start);
+    return n;
+}
+
+}  // namespace pix

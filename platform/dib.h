@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace pix {
@@ -75,8 +76,9 @@ constexpr std::uint64_t DibBytesPerLine(std::int64_t width, int bitCount) {
            4;
 }
 
-// Number of colour-table entries a header implies: biClrUsed when it is not 0 (capped at
-// 2^bitCount), else 2^bitCount for 1, 4 and 8 bits, else 0.
+// Number of colour-table entries a header implies: for 1, 4 and 8 bits, biClrUsed when it is
+// not 0 (capped at 2^bitCount), else 2^bitCount; 0 for every other bit count (a biClrUsed
+// beside 24-bit pixels names no table that the records of this program carry).
 unsigned DibColorCount(const BITMAPINFOHEADER& header);
 
 // A logical palette.
@@ -94,8 +96,9 @@ private:
 
 // Null for count 0 or above 256.
 std::unique_ptr<TPalette> CreatePalette(const PALETTEENTRY* entries, unsigned count);
-// The 256-entry halftone palette: the 20 static colours at 0..9 and 246..255, a 6×6×6
-// colour cube and 20 grey levels between.
+// The 256-entry halftone palette: the 20 static colours at 0..9 and 246..255, between them
+// a 6×6×6 colour cube (levels 0, 51, ..., 255; entry 10 + 36r + 6g + b) at 10..225 and
+// 20 grey levels MulDiv(k, 255, 21), k = 1..20, at 226..245.
 std::unique_ptr<TPalette> CreateHalftonePalette();
 // Copies up to `count` entries from `start`; returns how many were copied. With a null
 // `out`, returns the palette's entry count.
@@ -110,13 +113,21 @@ int ScreenBitsPerPixel();
 
 // A raster: its own copy of the header and colour table, and the pixel bits.
 class TDibSection {
+    struct TKey {
+        explicit TKey() = default;
+    };
+
 public:
-    // Makes a section for a header with 1, 4, 8 or 24 bits per pixel, planes 1, BI_RGB, a
-    // non-zero width and height and a colour table of 2^bitCount entries copied from
-    // `info` (entries past its colour count are black). Null when the header is
-    // unusable or the bits cannot be allocated. Pixels start as zero. With
-    // `useAnonymousMapping`, the bits live in an anonymous mapping, else on the heap.
+    // Makes a section for a header with biSize of at least 40, 1, 4, 8 or 24 bits per
+    // pixel, planes 1, BI_RGB, a positive width, a non-zero height and at most 0x7FFFFFFF
+    // bytes of pixels, and a colour table of 2^bitCount entries copied from `info` (the
+    // table follows the 40 header bytes; entries past DibColorCount are black). Null when
+    // the header is unusable or the heap cannot hold the bits. Pixels start as zero. With
+    // `useAnonymousMapping`, the bits live in an anonymous mapping (a refused mapping throws
+    // EOSError with SErrCreateMapping), else on the heap. The copied header has biSize 40
+    // and biSizeImage set to the image size.
     static std::unique_ptr<TDibSection> Create(const BITMAPINFO* info, bool useAnonymousMapping);
+    explicit TDibSection(TKey) {}
     ~TDibSection();
     TDibSection(const TDibSection&) = delete;
     TDibSection& operator=(const TDibSection&) = delete;
@@ -139,16 +150,16 @@ public:
     const std::uint8_t* Row(int y) const { return FBits + RowOffset(y); }
 
 private:
-    TDibSection() = default;
     std::size_t RowOffset(int y) const {
-        const std::size_t r = TopDown() ? static_cast<std::size_t>(y)
-                                        : static_cast<std::size_t>(Height() - 1 - y);
+        const std::size_t r =
+            TopDown() ? static_cast<std::size_t>(y) : static_cast<std::size_t>(Height() - 1 - y);
         return r * FBytesPerLine;
     }
 
     BITMAPINFOHEADER FHeader{};
     std::vector<RGBQUAD> FColors;
     std::uint8_t* FBits = nullptr;
+    std::unique_ptr<std::uint8_t[]> FHeapBits;  // owns FBits when they are not mapped
     std::size_t FBytesPerLine = 0;
     std::size_t FImageSize = 0;
     bool FMapped = false;
@@ -194,33 +205,47 @@ private:
 };
 
 // Source rectangles are given with their origin at the top-left pixel of the source
-// picture, whichever way its rows are stored. Destinations are clipped to the selected
-// bitmap; a context without a bitmap draws nothing. Source pixels are taken as colours
-// through the source's colour table and written to the target as its own pixel format:
-// a palette target gets the entry of its colour table nearest to each colour (the first
-// of equally near ones); a target whose colour table equals the source's takes the
-// indices unchanged. Each returns the number of scan lines drawn, 0 on failure.
+// picture, whichever way its rows are stored. Sources have 1, 4, 8, 24 or 32 (blue, green,
+// red, unused) bits per pixel, BI_RGB, with the colour table directly after the 40 header
+// bytes; `bits` holds |biHeight| rows of DibBytesPerLine bytes in the header's row order,
+// and nothing outside that is read. Destinations are clipped to the selected bitmap; a
+// context without a bitmap draws nothing, and so do zero or negative sizes. Source pixels
+// are taken as colours through the source's colour table and written to the target as its
+// own pixel format: a palette target gets the entry of its colour table nearest to each
+// colour (least squared RGB distance, the first of equally near ones); a target of the
+// source's bit count whose colour table equals the source's takes the indices unchanged.
+// Each returns the number of destination rows drawn, 0 when nothing was drawn or the
+// arguments are unusable (an unusable header, null bits, colorUse other than
+// DIB_RGB_COLORS, a raster operation other than SRCCOPY).
 
-// Draws `cLines` rows of the source, from `startScan` counted from the bottom row, with
-// the picture's top-left at (xDest, yDest) and without scaling.
+// Draws without scaling the part (xSrc, ySrc, width, height) of the source with its
+// top-left at (xDest, yDest). `bits` holds only the band of `cLines` rows that starts
+// `startScan` rows above the bottom row of the picture (for the whole picture: 0 and
+// |biHeight|); rows outside the band are not drawn.
 int SetDIBitsToDevice(TDeviceContext& dc, int xDest, int yDest, unsigned width, unsigned height,
                       int xSrc, int ySrc, unsigned startScan, unsigned cLines, const void* bits,
                       const BITMAPINFO* info, unsigned colorUse);
 
-// Scales the source rectangle into the destination rectangle. COLORONCOLOR takes for each
-// target pixel the source pixel under its centre; HALFTONE averages, in colour, all source
-// pixels the target pixel covers (weighted by the area they share) before mapping onto
-// the target's format.
-int StretchDIBits(TDeviceContext& dc, int xDest, int yDest, int destWidth, int destHeight,
-                  int xSrc, int ySrc, int srcWidth, int srcHeight, const void* bits,
-                  const BITMAPINFO* info, unsigned colorUse, std::uint32_t rop);
+// Scales the source rectangle into the destination rectangle, in the context's stretch
+// mode. COLORONCOLOR takes for each target pixel the source pixel under its centre;
+// HALFTONE averages, in colour, all source pixels the target pixel covers (weighted
+// exactly by the area they share, the mean rounded half up) before mapping onto the
+// target's format. Parts of the source rectangle outside the picture contribute nothing:
+// a target pixel whose centre (COLORONCOLOR) or whole area (HALFTONE) falls outside is
+// left as it was.
+int StretchDIBits(TDeviceContext& dc, int xDest, int yDest, int destWidth, int destHeight, int xSrc,
+                  int ySrc, int srcWidth, int srcHeight, const void* bits, const BITMAPINFO* info,
+                  unsigned colorUse, std::uint32_t rop);
 
-// Copies a rectangle from the bitmap selected in `src` to the one selected in `dst`.
+// Copies a rectangle from the bitmap selected in `src` to the one selected in `dst` (both
+// may be the same bitmap). False without both bitmaps or for a raster operation other than
+// SRCCOPY; true otherwise, even when clipping leaves nothing to copy.
 bool BitBlt(TDeviceContext& dst, int xDest, int yDest, int width, int height,
             const TDeviceContext& src, int xSrc, int ySrc, std::uint32_t rop);
 
 // Replaces colour-table entries of the bitmap selected in `dc` (its pixels keep their
-// indices, so they change colour). Returns the number of entries set.
+// indices, so they change colour). Returns the number of entries set: those of
+// [start, start + count) that the table has; 0 for a 24-bit bitmap or none.
 unsigned SetDIBColorTable(TDeviceContext& dc, unsigned start, unsigned count,
                           const RGBQUAD* colors);
 
