@@ -1,1 +1,205 @@
 // SPDX-License-Identifier: MIT
+#include "platform/file_io.h"
+
+#include "platform/error.h"
+#include "platform/memory.h"
+#include "platform/messages.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <mutex>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace pix {
+
+namespace {
+
+// Files are read in pieces of this size so that a huge file does not sit in one syscall
+// and a test can interfere between the pieces.
+constexpr std::size_t kReadChunk = 4 * 1024 * 1024;
+
+std::mutex gHookMutex;
+std::function<void(std::int64_t)> gReadHook;
+
+std::function<void(std::int64_t)> CurrentReadHook() {
+    std::lock_guard<std::mutex> lock(gHookMutex);
+    return gReadHook;
+}
+
+[[noreturn]] void ThrowCreateFile(const std::string& name, int code) {
+    throw EOSError(Fmt(SErrCreateFile, name.c_str(), code), code);
+}
+
+[[noreturn]] void ThrowWriteFile(const std::string& name, int code) {
+    throw EOSError(Fmt(SErrWriteFile, name.c_str(), code), code);
+}
+
+// Closes a descriptor unless released; keeps Open's error paths free of leaks.
+class TFdGuard {
+public:
+    explicit TFdGuard(int fd) : FFd(fd) {}
+    ~TFdGuard() {
+        if (FFd >= 0) close(FFd);
+    }
+    TFdGuard(const TFdGuard&) = delete;
+    TFdGuard& operator=(const TFdGuard&) = delete;
+    int Get() const { return FFd; }
+    int Release() { return std::exchange(FFd, -1); }
+
+private:
+    int FFd;
+};
+
+bool WriteAll(int fd, const std::uint8_t* data, std::size_t count, off_t offset, bool positioned) {
+    while (count > 0) {
+        const ssize_t n = positioned ? pwrite(fd, data, count, offset) : write(fd, data, count);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) {
+            errno = EIO;
+            return false;
+        }
+        data += n;
+        count -= static_cast<std::size_t>(n);
+        offset += n;
+    }
+    return true;
+}
+
+}  // namespace
+
+void TFileView::SetReadHookForTesting(std::function<void(std::int64_t)> hook) {
+    std::lock_guard<std::mutex> lock(gHookMutex);
+    gReadHook = std::move(hook);
+}
+
+std::unique_ptr<TFileView> TFileView::Open(const std::string& fileName, std::uint32_t mode) {
+    const std::uint32_t access = mode & 3;
+    const bool writable = access == fmOpenWrite || access == fmOpenReadWrite;
+    // O_NONBLOCK keeps open() from waiting for a writer when the name is a FIFO; such
+    // files are refused below anyway.
+    const int flags = (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK;
+    TFdGuard fd(open(fileName.c_str(), flags));
+    if (fd.Get() < 0) ThrowCreateFile(fileName, errno);
+
+    struct stat st {};
+    if (fstat(fd.Get(), &st) != 0) ThrowCreateFile(fileName, errno);
+    if (S_ISDIR(st.st_mode)) ThrowCreateFile(fileName, EISDIR);
+    if (!S_ISREG(st.st_mode)) ThrowCreateFile(fileName, EINVAL);
+    const int fileFlags = fcntl(fd.Get(), F_GETFL);
+    if (fileFlags >= 0) fcntl(fd.Get(), F_SETFL, fileFlags & ~O_NONBLOCK);
+
+    const std::int64_t size = st.st_size;
+    if (size <= 0) throw EOSError(Fmt(SErrCreateMapping, EINVAL), EINVAL);
+    if (size >= kMaxFileSize) throw EPixError(Fmt(SErrFileTooLarge, fileName.c_str()));
+
+    auto view = std::make_unique<TFileView>(TOpenTag{});
+    view->FName = fileName;
+    view->FAllocated = static_cast<std::size_t>(size);
+    view->FData = static_cast<std::uint8_t*>(MapAnonymousMemory(view->FAllocated));
+    view->FSize = size;
+
+    const auto hook = CurrentReadHook();
+    std::int64_t done = 0;
+    while (done < size) {
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::int64_t>(size - done, kReadChunk));
+        const ssize_t n = pread(fd.Get(), view->FData + done, want, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        // The file shrank under us (or the device failed): the bytes we were promised are
+        // not there, which the readers must see as a failed read, not as zeros.
+        if (n <= 0) throw EStreamError(SReadError);
+        done += n;
+        if (hook) hook(done);
+    }
+    if (writable) view->FFd = fd.Release();
+    return view;
+}
+
+TFileView::~TFileView() {
+    if (FFd >= 0) {
+        try {
+            Flush();
+        } catch (const EPixError&) {
+            // A destructor cannot report; callers that care call Flush themselves.
+        }
+        close(FFd);
+    }
+    UnmapAnonymousMemory(FData, FAllocated);
+}
+
+void TFileView::MarkWritten(std::int64_t offset, std::int64_t count) {
+    if (count <= 0 || offset >= FSize) return;
+    offset = std::max<std::int64_t>(offset, 0);
+    const std::int64_t end = count > FSize - offset ? FSize : offset + count;
+    if (FDirtyBegin < 0) {
+        FDirtyBegin = offset;
+        FDirtyEnd = end;
+    } else {
+        FDirtyBegin = std::min(FDirtyBegin, offset);
+        FDirtyEnd = std::max(FDirtyEnd, end);
+    }
+}
+
+void TFileView::Flush() {
+    if (FFd < 0 || FDirtyBegin < 0) return;
+    const std::int64_t begin = FDirtyBegin;
+    const std::int64_t end = FDirtyEnd;
+    if (!WriteAll(FFd, FData + begin, static_cast<std::size_t>(end - begin),
+                  static_cast<off_t>(begin), true))
+        ThrowWriteFile(FName, errno);
+    FDirtyBegin = FDirtyEnd = -1;
+}
+
+TAtomicFile::TAtomicFile(const std::string& fileName) : FName(fileName) {
+    // Our own unique name rather than mkstemp: open() with 0666 lets the umask decide the
+    // permissions, as for any file the user creates, where mkstemp would force 0600.
+    static constexpr char kLetters[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::random_device device;
+    std::mt19937 random(device());
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof(kLetters) - 2);
+    int code = EEXIST;
+    for (int attempt = 0; attempt < 100 && code == EEXIST; ++attempt) {
+        std::string candidate = fileName + ".tmp";
+        for (int i = 0; i < 6; ++i) candidate += kLetters[pick(random)];
+        const int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            FFd = fd;
+            FTempName = std::move(candidate);
+            return;
+        }
+        code = errno;
+    }
+    ThrowCreateFile(fileName, code);
+}
+
+TAtomicFile::~TAtomicFile() {
+    if (FFd >= 0) close(FFd);
+    if (!FTempName.empty()) unlink(FTempName.c_str());
+}
+
+void TAtomicFile::Write(const void* data, std::size_t count) {
+    if (FFd < 0) ThrowWriteFile(FName, EBADF);
+    if (!WriteAll(FFd, static_cast<const std::uint8_t*>(data), count, 0, false))
+        ThrowWriteFile(FName, errno);
+}
+
+void TAtomicFile::Commit() {
+    if (FFd < 0) ThrowWriteFile(FName, EBADF);
+    // The data must be on disk before the rename makes it the target: otherwise a crash
+    // could leave a renamed but empty file in place of a good old one.
+    if (fsync(FFd) != 0) ThrowWriteFile(FName, errno);
+    const int fd = std::exchange(FFd, -1);
+    if (close(fd) != 0) ThrowWriteFile(FName, errno);
+    if (rename(FTempName.c_str(), FName.c_str()) != 0) ThrowWriteFile(FName, errno);
+    FTempName.clear();
+}
+
+}  // namespace pix

@@ -63,7 +63,16 @@ public:
     static void SetReadHookForTesting(std::function<void(std::int64_t)> hook);
 
 private:
-    TFileView() = default;
+    // Only Open makes views: the tag's name is private, yet std::make_unique may call the
+    // public constructor that takes it.
+    struct TOpenTag {
+        explicit TOpenTag() = default;
+    };
+
+public:
+    explicit TFileView(TOpenTag) {}
+
+private:
     std::string FName;
     std::uint8_t* FData = nullptr;
     std::int64_t FSize = 0;
