@@ -23,7 +23,7 @@ public:
     TLwMappedMemory(std::int64_t size, const std::string& name, std::int32_t threshold);
     // Wraps an existing mapping object and takes it over; size 0 maps the whole object.
     // Throws EPixError(SErrInvalidMapping) for kNoMapping, EOSError(SErrMapView) when the
-    // view cannot be mapped.
+    // view cannot be mapped; the handle then stays with the caller.
     static std::unique_ptr<TLwMappedMemory> CreateFromMapping(TMappingHandle handle,
                                                               std::int64_t size);
     virtual ~TLwMappedMemory();

@@ -21,7 +21,7 @@ inline constexpr TMappingHandle kNoMapping = -1;
 // Throws EOSError(SErrCreateMapping, errno). The name only labels the object.
 TMappingHandle CreateMappingObject(std::size_t size, const char* name = nullptr);
 // Maps `size` bytes of the object read-write and shared; null with errno set on failure.
-// A size of 0 maps the whole object.
+// A size of 0 maps the whole object; a size beyond the object fails with EINVAL.
 void* MapMappingView(TMappingHandle handle, std::size_t size);
 // Size of the object in bytes, 0 when unknown.
 std::size_t MappingObjectSize(TMappingHandle handle);
