@@ -235,6 +235,23 @@ std::int64_t TJpgPicture::ReadHeader(TStream& stream, std::unique_ptr<TDibInfo>&
 void TJpgPicture::ReadBits(TStream& /*stream*/) {
     ImageAbort = 0;
     if (!FTempBitmap || !FBitmap) throw EPixError(SErrCreateDibSection);
+    const BITMAPINFOHEADER& made = FBitmap->Header();
+    const BITMAPINFOHEADER& decoded = FTempBitmap->Header();
+    if (made.biWidth == decoded.biWidth && made.biHeight == decoded.biHeight &&
+        made.biBitCount == decoded.biBitCount &&
+        FBitmap->ColorCount() == FTempBitmap->ColorCount() &&
+        std::memcmp(FBitmap->Colors(), FTempBitmap->Colors(),
+                    FBitmap->ColorCount() * sizeof(RGBQUAD)) == 0) {
+        // Both rasters come from FInfo, so the decoded one can take the section's place:
+        // the same result as copying it, without touching twice the image's bytes (the
+        // fresh section's pages were never written). The canvas keeps its FOldBitmap.
+        std::swap(FBitmap, FTempBitmap);
+        FBits = FBitmap->Bits();
+        FCanvas.SelectBitmap(FBitmap.get());
+        FTempBitmap.reset();
+        Progress(1, 1, 100);
+        return;
+    }
     const std::size_t bytes = std::min(FTempBitmap->BytesPerLine(), FBitmap->BytesPerLine());
     const int rows = std::min(FTempBitmap->Height(), FBitmap->Height());
     for (int y = 0; y < rows; ++y) std::memcpy(FBitmap->Row(y), FTempBitmap->Row(y), bytes);

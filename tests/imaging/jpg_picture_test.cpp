@@ -129,6 +129,9 @@ TEST_F(JpgPictureTest, ColourBecomes24BitWithHalftonePaletteAndLibjpegsPixels) {
     ASSERT_NE(picture.Palette(), nullptr);
     EXPECT_TRUE(picture.Palette()->IsHalftone());
     EXPECT_EQ(percents, std::vector<int>{100});
+    // The decoded raster is the one the canvas draws from and Bits() addresses.
+    EXPECT_EQ(picture.Canvas().Bitmap(), picture.Section());
+    EXPECT_EQ(picture.Bits(), picture.Section()->Bits());
     ExpectSameRows(picture, Decode(file, false), 3);
 }
 
