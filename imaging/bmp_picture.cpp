@@ -392,19 +392,23 @@ void TBmpPicture::ReadBits(TStream& stream) {
     const std::size_t outRowBytes =
         static_cast<std::size_t>((static_cast<std::uint64_t>(lay.Width) * lay.OutBits + 7) / 8);
     std::int64_t k = 0;
+    // Rows already in the picture's format are read straight into the section.
+    const bool direct = lay.SourceBits == static_cast<unsigned>(lay.OutBits);
     for (; k < lay.Height && ImageAbort == 0; ++k) {
         const bool last = k == lay.Height - 1;
+        std::uint8_t* out = destRow(k);
+        if (direct) {
+            stream.ReadBuffer(out, static_cast<std::int64_t>(last ? lastRowBytes : outRowBytes));
+            progress.RowDone(k);
+            if (!last)
+                stream.Seek(static_cast<std::int64_t>(lay.SourceStride - outRowBytes),
+                            soFromCurrent);
+            continue;
+        }
         stream.ReadBuffer(buffer.data(),
                           static_cast<std::int64_t>(last ? lastRowBytes : buffer.size()));
-        std::uint8_t* out = destRow(k);
         const std::uint8_t* in = buffer.data();
         switch (lay.SourceBits) {
-            case 1:
-            case 4:
-            case 8:
-            case 24:
-                std::memcpy(out, in, outRowBytes);
-                break;
             case 2:
                 for (std::int64_t x = 0; x < lay.Width; ++x)
                     PutIndex(out, 4, x,
