@@ -81,7 +81,7 @@ struct TSource {
     }
     void SetTable(const std::uint8_t* colors, unsigned count) {
         Table.fill(RGBQUAD{0, 0, 0, 0});
-        std::memcpy(Table.data(), colors, std::min(count, 256u) * sizeof(RGBQUAD));
+        if (count > 0) std::memcpy(Table.data(), colors, std::min(count, 256u) * sizeof(RGBQUAD));
         for (std::size_t i = 0; i < Table.size(); ++i) Packed[i] = PackQuad(Table[i]);
     }
 };

@@ -58,7 +58,7 @@ struct TTestDib {
         h.biPlanes = 1;
         h.biBitCount = static_cast<std::uint16_t>(bitCount);
         h.biCompression = BI_RGB;
-        std::memcpy(ColorBytes(), table.data(), table.size() * sizeof(RGBQUAD));
+        if (!table.empty()) std::memcpy(ColorBytes(), table.data(), table.size() * sizeof(RGBQUAD));
         Bits.assign(Bpl * static_cast<std::size_t>(height), 0);
     }
     BITMAPINFO* Info() { return reinterpret_cast<BITMAPINFO*>(InfoBlock.data()); }
