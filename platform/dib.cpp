@@ -205,12 +205,20 @@ void DispatchTarget(int bits, F&& f) {
 // ---- nearest palette entry ----
 
 // Finds the entry of a colour table nearest to a colour (least squared RGB distance, the
-// first of equals). Answers are remembered in a direct-mapped cache keyed by the whole
-// colour, so a cached answer is exactly what the search would give.
+// first of equals). The entries are kept sorted by green, and the search walks outwards
+// from the colour's green until the green difference alone exceeds the best distance.
+// Answers are remembered in a direct-mapped cache keyed by the whole colour, so a cached
+// answer is exactly what the search would give.
 class TNearestColor {
 public:
     TNearestColor(const RGBQUAD* table, unsigned count)
-        : FColors(table, table + count), FKeys(kCacheSize, kEmpty), FValues(kCacheSize, 0) {}
+        : FKeys(kCacheSize, kEmpty), FValues(kCacheSize, 0) {
+        for (unsigned i = 0; i < count; ++i)
+            FSorted.push_back({table[i].rgbRed, table[i].rgbGreen, table[i].rgbBlue, i});
+        // Stable, so that equal greens stay in index order.
+        std::stable_sort(FSorted.begin(), FSorted.end(),
+                         [](const TEntry& a, const TEntry& b) { return a.G < b.G; });
+    }
 
     unsigned Find(std::uint32_t rgb) {
         const std::size_t slot = (rgb * 2654435761u) >> (32 - kCacheBits);
@@ -224,28 +232,46 @@ public:
     unsigned Search(std::uint32_t rgb) const {
         const int r = static_cast<int>(rgb >> 16), g = static_cast<int>((rgb >> 8) & 0xFF),
                   b = static_cast<int>(rgb & 0xFF);
-        unsigned best = 0;
-        int bestDistance = std::numeric_limits<int>::max();
-        for (std::size_t i = 0; i < FColors.size(); ++i) {
-            const int dr = FColors[i].rgbRed - r, dg = FColors[i].rgbGreen - g,
-                      db = FColors[i].rgbBlue - b;
+        unsigned bestIndex = 0;
+        int best = std::numeric_limits<int>::max();
+        const auto consider = [&](const TEntry& e) {
+            const int dr = e.R - r, dg = e.G - g, db = e.B - b;
             const int d = dr * dr + dg * dg + db * db;
-            if (d < bestDistance) {
-                bestDistance = d;
-                best = static_cast<unsigned>(i);
-                if (d == 0) break;
+            if (d < best || (d == best && e.Index < bestIndex)) {
+                best = d;
+                bestIndex = e.Index;
             }
+        };
+        const auto start = static_cast<std::size_t>(
+            std::lower_bound(FSorted.begin(), FSorted.end(), g,
+                             [](const TEntry& e, int green) { return e.G < green; }) -
+            FSorted.begin());
+        // An entry whose green alone is farther than the best cannot win, nor can any entry
+        // beyond it; one exactly as far might still tie with a lower index.
+        for (std::size_t i = start; i < FSorted.size(); ++i) {
+            const int dg = FSorted[i].G - g;
+            if (dg * dg > best) break;
+            consider(FSorted[i]);
         }
-        return best;
+        for (std::size_t i = start; i-- > 0;) {
+            const int dg = FSorted[i].G - g;
+            if (dg * dg > best) break;
+            consider(FSorted[i]);
+        }
+        return bestIndex;
     }
 
 private:
+    struct TEntry {
+        int R, G, B;
+        unsigned Index;
+    };
     static constexpr unsigned kCacheBits = 12;
     static constexpr std::size_t kCacheSize = std::size_t{1} << kCacheBits;
     // No packed colour has bits above 23 set, so this key never matches.
     static constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
 
-    std::vector<RGBQUAD> FColors;
+    std::vector<TEntry> FSorted;
     std::vector<std::uint32_t> FKeys;
     std::vector<std::uint8_t> FValues;
 };
