@@ -240,8 +240,8 @@ void TJpgPicture::ReadBits(TStream& /*stream*/) {
     if (made.biWidth == decoded.biWidth && made.biHeight == decoded.biHeight &&
         made.biBitCount == decoded.biBitCount &&
         FBitmap->ColorCount() == FTempBitmap->ColorCount() &&
-        std::memcmp(FBitmap->Colors(), FTempBitmap->Colors(),
-                    FBitmap->ColorCount() * sizeof(RGBQUAD)) == 0) {
+        (FBitmap->ColorCount() == 0 || std::memcmp(FBitmap->Colors(), FTempBitmap->Colors(),
+                                                   FBitmap->ColorCount() * sizeof(RGBQUAD)) == 0)) {
         // Both rasters come from FInfo, so the decoded one can take the section's place:
         // the same result as copying it, without touching twice the image's bytes (the
         // fresh section's pages were never written). The canvas keeps its FOldBitmap.
