@@ -97,7 +97,7 @@ std::unique_ptr<TFileView> TFileView::Open(const std::string& fileName, std::uin
 
     const std::int64_t size = st.st_size;
     if (size <= 0) throw EOSError(Fmt(SErrCreateMapping, EINVAL), EINVAL);
-    if (size >= kMaxFileSize) throw EPixError(Fmt(SErrFileTooLarge, fileName.c_str()));
+    if (size > kMaxFileSize) throw EPixError(Fmt(SErrFileTooLarge, fileName.c_str()));
 
     auto view = std::make_unique<TFileView>(TOpenTag{});
     view->FName = fileName;

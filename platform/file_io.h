@@ -23,7 +23,8 @@ enum : std::uint32_t {
     fmShareDenyNone = 0x0040,
 };
 
-// Files of this size and above are refused: the stored formats hold 32-bit sizes.
+// The largest file that can be read; 2 GiB and more are refused, since the stored formats
+// hold 32-bit signed sizes and offsets.
 inline constexpr std::int64_t kMaxFileSize = 0x7FFFFFFF;
 
 // A whole file held in memory that the view owns.
@@ -41,7 +42,7 @@ class TFileView {
 public:
     // Errors: EOSError(SErrCreateFile, name, errno) when the file cannot be opened;
     // EOSError(SErrCreateMapping, EINVAL) for an empty file, which cannot be mapped;
-    // EPixError(SErrFileTooLarge) from kMaxFileSize on; EStreamError(SReadError) when the
+    // EPixError(SErrFileTooLarge) above kMaxFileSize; EStreamError(SReadError) when the
     // file cannot be read whole.
     static std::unique_ptr<TFileView> Open(const std::string& fileName, std::uint32_t mode);
     ~TFileView();

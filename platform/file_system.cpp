@@ -147,9 +147,10 @@ std::string AbsolutePath(std::string_view path) {
     std::string full;
     if (path.empty() || path.front() != '/') {
         std::error_code ec;
-        full = std::filesystem::current_path(ec).string();
-        if (ec || full.empty()) full = "/";
-        full += '/';
+        const std::string cwd = std::filesystem::current_path(ec).string();
+        full.reserve(cwd.size() + 1 + path.size());
+        full.append(ec || cwd.empty() ? std::string_view("/") : std::string_view(cwd));
+        full.push_back('/');
     }
     full += path;
 
