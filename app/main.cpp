@@ -44,7 +44,8 @@ QImage MakeThumbnail(const TDibPicture& picture) {
 
 class TPlaceholderWindow : public QMainWindow {
 public:
-    explicit TPlaceholderWindow(const std::string& folder) : FFolder(folder) {
+    TPlaceholderWindow(const std::string& folder, bool quitWhenLoaded)
+        : FFolder(folder), FQuitWhenLoaded(quitWhenLoaded) {
         setWindowTitle(QString::fromUtf8("Pixorama - " + folder));
         FList = new QListWidget(this);
         FList->setViewMode(QListView::IconMode);
@@ -65,6 +66,7 @@ private:
     void LoadNext() {
         if (FNext >= FFiles.size()) {
             FTimer->stop();
+            if (FQuitWhenLoaded) QApplication::exit(FFailed == 0 ? 0 : 1);
             return;
         }
         const std::string& name = FFiles[FNext++];
@@ -75,12 +77,15 @@ private:
             item->setIcon(QIcon(QPixmap::fromImage(MakeThumbnail(*picture))));
         } catch (const EPixError& e) {
             item->setToolTip(QString::fromUtf8(e.what()));
+            ++FFailed;
         }
     }
 
     std::string FFolder;
     std::vector<std::string> FFiles;
     std::size_t FNext = 0;
+    std::size_t FFailed = 0;
+    bool FQuitWhenLoaded = false;
     QListWidget* FList = nullptr;
     QTimer* FTimer = nullptr;
 };
@@ -91,10 +96,15 @@ private:
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Pixorama");
-    std::string folder = argc > 1 ? pix::AbsolutePath(argv[1]) : pix::AbsolutePath(".");
+    // --quit-when-loaded ends the program once every thumbnail was tried (exit status 1 when
+    // any failed): a smoke test of the whole chain without a person at the screen.
+    QStringList args = QApplication::arguments();
+    const bool quitWhenLoaded = args.removeAll("--quit-when-loaded") > 0;
+    std::string folder =
+        args.size() > 1 ? pix::AbsolutePath(args[1].toStdString()) : pix::AbsolutePath(".");
     if (pix::FileExists(folder) && !pix::DirectoryExists(folder))
         folder = pix::ExtractFileDir(folder);
-    pix::TPlaceholderWindow window(folder);
+    pix::TPlaceholderWindow window(folder, quitWhenLoaded);
     window.show();
     return app.exec();
 }
