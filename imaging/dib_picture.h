@@ -3,6 +3,11 @@
 // header fields and optional 16-bit samples, loaded and saved through format hooks.
 #pragma once
 
+#include "imaging/img_data16.h"
+#include "imaging/stream.h"
+#include "platform/dib.h"
+#include "tiff/field_list.h"
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -10,11 +15,6 @@
 #include <memory>
 #include <span>
 #include <string>
-
-#include "imaging/img_data16.h"
-#include "imaging/stream.h"
-#include "platform/dib.h"
-#include "tiff/field_list.h"
 
 namespace pix {
 

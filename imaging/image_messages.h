@@ -19,7 +19,8 @@ inline constexpr const char* SImageTooLarge = "Image too large (%d x %d)";
 inline constexpr const char* SInvalidBmpFormat = "Invalid BMP format";
 inline constexpr const char* SBmpHeaderNotSupported = "BMP header of %u bytes is not supported";
 inline constexpr const char* SBmpCompressionNotSupported = "BMP compression %u is not supported";
-inline constexpr const char* SBmpBitCountNotSupported = "BMP with %u bits per pixel is not supported";
+inline constexpr const char* SBmpBitCountNotSupported =
+    "BMP with %u bits per pixel is not supported";
 inline constexpr const char* SBmpInvalidBitfields = "Invalid BMP colour masks";
 inline constexpr const char* SBmpInvalidRle = "Invalid BMP run-length data";
 inline constexpr const char* SBmpTruncated = "BMP pixel data is incomplete";

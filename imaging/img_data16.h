@@ -2,10 +2,10 @@
 // 16-bit samples with their translation table to 8-bit palette indices.
 #pragma once
 
+#include "imaging/mapped_memory.h"
+
 #include <array>
 #include <cstdint>
-
-#include "imaging/mapped_memory.h"
 
 namespace pix {
 

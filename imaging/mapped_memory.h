@@ -2,14 +2,14 @@
 // Memory blocks that keep large buffers off the heap, and the stream over a whole file.
 #pragma once
 
+#include "imaging/stream.h"
+#include "platform/file_io.h"
+#include "platform/memory.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
-
-#include "imaging/stream.h"
-#include "platform/file_io.h"
-#include "platform/memory.h"
 
 namespace pix {
 

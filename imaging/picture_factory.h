@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "imaging/dib_picture.h"
+
 #include <memory>
 #include <string>
-
-#include "imaging/dib_picture.h"
 
 namespace pix {
 

@@ -2,9 +2,9 @@
 // The GUI half of the raster: conversion for on-screen drawing.
 #pragma once
 
-#include <QImage>
-
 #include "platform/dib.h"
+
+#include <QImage>
 
 namespace pix {
 

@@ -41,7 +41,8 @@ bool MatchesWildcard(std::string_view name, std::string_view pattern);
 // Names (not paths) of the regular files in `dir` that match any of the patterns, in the
 // order the directory yields them. Directories are never listed. An unreadable or missing
 // folder gives an empty list.
-std::vector<std::string> FindFiles(const std::string& dir, const std::vector<std::string>& patterns);
+std::vector<std::string> FindFiles(const std::string& dir,
+                                   const std::vector<std::string>& patterns);
 
 // Joins with exactly one "/" between the parts; an empty dir gives the name unchanged.
 std::string JoinPath(std::string_view dir, std::string_view name);

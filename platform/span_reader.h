@@ -2,13 +2,13 @@
 // Bounds-checked reading of a byte buffer in a fixed byte order.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
-#include <span>
-
 #include "platform/byte_order.h"
 #include "platform/error.h"
 #include "platform/messages.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
 
 namespace pix {
 

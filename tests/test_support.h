@@ -32,9 +32,9 @@ std::string ReadFile(const std::string& path);
 }  // namespace pix::test
 
 // Skips the current test when the corpus folder is absent.
-#define PIX_REQUIRE_CORPUS()                                                              \
-    do {                                                                                  \
-        if (pix::test::CorpusDir().empty())                                               \
-            GTEST_SKIP() << "test-image corpus not found at " PIXORAMA_TESTDATA             \
-                            " (conformance tests need ../shared/testdata)";               \
+#define PIX_REQUIRE_CORPUS()                                                    \
+    do {                                                                        \
+        if (pix::test::CorpusDir().empty())                                     \
+            GTEST_SKIP() << "test-image corpus not found at " PIXORAMA_TESTDATA \
+                            " (conformance tests need ../shared/testdata)";     \
     } while (0)

@@ -2,13 +2,13 @@
 // A picture's header fields, kept as TIFF directory entries sorted by tag.
 #pragma once
 
+#include "imaging/mapped_memory.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "imaging/mapped_memory.h"
 
 namespace pix {
 
