@@ -69,17 +69,13 @@ private:
 TDibInfo::TDibInfo(std::size_t size)
     : FData((std::max<std::size_t>(size, 40) + 3) / 4, 0), FSize(std::max<std::size_t>(size, 40)) {}
 
+// Header and the full colour table of a bit count: 2, 16 or 256 entries, none above 8 bits.
+static std::size_t InfoSizeOfBitCount(int bits) {
+    return bits == 1 || bits == 4 || bits == 8 ? 40 + (std::size_t{4} << bits) : 40;
+}
+
 std::size_t InfoSize(const BITMAPINFOHEADER& header) {
-    switch (header.biBitCount) {
-        case 1:
-            return 48;
-        case 4:
-            return 104;
-        case 8:
-            return 1064;
-        default:
-            return 40;
-    }
+    return InfoSizeOfBitCount(header.biBitCount);
 }
 
 std::uint64_t BytesPerLine(const BITMAPINFOHEADER& header) {
@@ -106,18 +102,7 @@ int BitCountOfKind(TPaletteKind kind) {
     }
 }
 
-std::size_t InfoSizeOfKind(TPaletteKind kind) {
-    switch (BitCountOfKind(kind)) {
-        case 1:
-            return 48;
-        case 4:
-            return 104;
-        case 8:
-            return 1064;
-        default:
-            return 40;
-    }
-}
+std::size_t InfoSizeOfKind(TPaletteKind kind) { return InfoSizeOfBitCount(BitCountOfKind(kind)); }
 
 TPaletteKind PaletteKindOfInfo(const BITMAPINFO* info) {
     if (info == nullptr) return pkTrueColor;
