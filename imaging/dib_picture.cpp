@@ -8,6 +8,7 @@
 #include "platform/mul_div.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace pix {
@@ -443,7 +444,12 @@ void TDibPicture::StretchDraw(TDeviceContext& canvas, const TRect& rect, bool ba
     canvas.RealizePalette();
     const int d = canvas.GetDeviceCaps(BITSPIXEL) * canvas.GetDeviceCaps(PLANES);
     const BITMAPINFOHEADER& hdr = FInfo->Header();
-    if (d > 8 || d >= hdr.biBitCount * hdr.biPlanes) {
+    // Picking one source pixel per target pixel turns fine periodic structures (gratings,
+    // calibration samples) into moiré when a picture is reduced, so a reduction always
+    // averages what each target pixel covers.
+    const bool reduces =
+        std::abs(rect.Right - rect.Left) < Width() || std::abs(rect.Bottom - rect.Top) < Height();
+    if (!reduces && (d > 8 || d >= hdr.biBitCount * hdr.biPlanes)) {
         canvas.SetStretchBltMode(COLORONCOLOR);
     } else {
         const POINT origin = canvas.GetBrushOrg();

@@ -506,5 +506,20 @@ TEST(DrawTest, DrawAndStretchDrawReachTheTarget) {
     EXPECT_EQ(big.Canvas().Palette(), big.Palette());
 }
 
+TEST(DrawTest, AReductionAveragesInsteadOfPickingPixels) {
+    // A grating of one-pixel black and white columns: picking pixels would give a black or
+    // white thumbnail (or stripes); averaging 3.6 columns per target pixel gives mid grey.
+    TFakePicture grating(400, 8, pkGray256);
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 400; ++x) grating.Bits()[y * 400 + x] = x % 2 ? 255 : 0;
+    TFakePicture thumb(112, 2, pkGray256);
+    grating.StretchDraw(thumb.Canvas(), TRect{0, 0, 112, 2}, true);
+    EXPECT_EQ(thumb.Canvas().GetStretchBltMode(), HALFTONE);
+    for (int x = 0; x < 112; ++x) {
+        EXPECT_GE(thumb.Section()->Row(0)[x], 100) << x;
+        EXPECT_LE(thumb.Section()->Row(0)[x], 155) << x;
+    }
+}
+
 }  // namespace
 }  // namespace pix
