@@ -3,11 +3,12 @@
 // The thumbnail thread and the command line share this.
 #pragma once
 
-#include <functional>
-#include <string>
-
 #include "imaging/dib_picture.h"
 #include "thumbs/thumb_info.h"
+#include "tiff/vexa_tags.h"
+
+#include <functional>
+#include <string>
 
 namespace pix {
 
@@ -24,6 +25,18 @@ TThumbSize ThumbnailSize(int boxWidth, int boxHeight, int width, int height);
 // The scale that fits a W × H rectangle into a box, as a 32-bit real; 0 when boxHeight or
 // height is 0.
 float FitScale(int width, int height, int boxWidth, int boxHeight);
+
+// The mosaic of a multi-image file with a layout, in three steps the tests can check apart.
+// The bounding box of the first `count` placements, in layout units.
+TRect LayoutBounds(const TVexaLayout& layout, int count);
+// The canvas for a bounding box of width × height at `scale`: each side truncated toward
+// zero, and at least 1 pixel.
+TThumbSize MosaicSize(int width, int height, float scale);
+// Where a single image of imageWidth × imageHeight pixels lands on the canvas: its
+// placement's corner relative to the bounding box, scaled by `scale`, and the image fitted
+// into the placement's box. Coordinates round to the nearest integer, ties to even.
+TRect MosaicPlacement(const TVexaPlacement& placement, const TRect& bounds, float scale,
+                      int imageWidth, int imageHeight);
 
 // Draws `source` onto `target` over the whole of the target: the target first takes the
 // source's colour table when both are palette bitmaps of one bit count.
