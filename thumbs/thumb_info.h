@@ -2,13 +2,13 @@
 // The entry of one image file: its thumbnail and what is known of the image.
 #pragma once
 
+#include "imaging/bmp_picture.h"
+#include "tiff/vexa_tags.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include "imaging/bmp_picture.h"
-#include "tiff/vexa_tags.h"
 
 namespace pix {
 
