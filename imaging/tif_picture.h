@@ -4,8 +4,13 @@
 
 #include "imaging/dib_picture.h"
 
+#include <cstdint>
+#include <unordered_set>
+
 namespace pix {
 
+// A picture read from and written to TIFF files, including 16-bit grey images, whose
+// samples it keeps beside the 8-bit display bitmap.
 class TTifPicture : public TDibPicture {
 public:
     using TDibPicture::TDibPicture;
@@ -21,6 +26,9 @@ protected:
     std::uint32_t FCompression = 0;
     // 1 selects the big-endian directory reader.
     std::uint8_t FByteOrder = 0;
+    // Offsets of the directories read from the current file, so that a chain that loops
+    // back ends instead of offering the same images again and again.
+    std::unordered_set<std::int64_t> FVisitedIfds;
 };
 
 }  // namespace pix

@@ -39,5 +39,13 @@ inline constexpr const char* SRgbBitsPerSample =
 inline constexpr const char* SInvalidStripOffsets = "Invalid StripOffsets tag";
 inline constexpr const char* SInvalidStripByteCounts = "Invalid StripByteCounts tag";
 inline constexpr const char* SInvalidLzwCode = "Invalid LZW code found";
+// Refusals and bounds of the reader beyond the checks above.
+inline constexpr const char* SPhotometricNotSupported =
+    "This photometric interpretation is not supported";
+inline constexpr const char* SPalette16NotSupported =
+    "Palette images with 16 bits per sample are not supported";
+inline constexpr const char* SSampleFormatNotSupported =
+    "Only unsigned integer samples are supported";
+inline constexpr const char* SStripOutsideFile = "Strip data lies outside the file";
 
 }  // namespace pix
