@@ -2,21 +2,31 @@
 // pixorama-cli: the image model on the command line, without any window.
 //
 //   pixorama-cli convert IN OUT.bmp    load IN as the thumbnail thread would, save as BMP
+//   pixorama-cli convert IN OUT.tif    the same, saved as TIFF
 //   pixorama-cli info FILE...          one line of header values per file
+//   pixorama-cli info --json FILE...   the thumbnail entry of each file as one JSON object
+//   pixorama-cli thumb FILE OUT.bmp [--box WxH]   the thumbnail as the cache file holds it
 //
 // Errors go to stderr as "pixorama-cli: FILE: MESSAGE"; the exit status is 0 when every
 // file succeeded, 1 when any failed and 2 for a wrong call.
 #include "imaging/bmp_picture.h"
+#include "imaging/image_messages.h"
 #include "imaging/picture_factory.h"
+#include "imaging/tif_picture.h"
 #include "platform/code_page.h"
 #include "platform/error.h"
 #include "platform/file_system.h"
+#include "thumbs/thumb_maker.h"
 
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace pix {
@@ -24,17 +34,31 @@ namespace {
 
 constexpr const char* kProgram = "pixorama-cli";
 
+// The command line's own messages.
+constexpr const char* SOutputNotBmp = "the output must be a .bmp file";
+constexpr const char* SOutputNotBmpOrTif = "the output must be a .bmp or .tif file";
+constexpr const char* SBadBox = "the box must be WxH with sides from 1 to %d";
+constexpr const char* SNoThumbnail = "no thumbnail could be made";
+
+// Larger boxes make no sense for a thumbnail, and the cache file stores the box in 16 bits.
+constexpr int kMaxBoxSide = 4096;
+
 void Usage(FILE* out) {
     std::fprintf(out,
-                 "usage: %s convert IN OUT.bmp\n"
-                 "       %s info FILE...\n"
+                 "usage: %s convert IN OUT.bmp|OUT.tif\n"
+                 "       %s info [--json] FILE...\n"
+                 "       %s thumb FILE OUT.bmp [--box WxH]\n"
                  "\n"
                  "convert  loads IN with the picture class chosen by its extension (.bmp, .jpg,\n"
-                 "         .png, .tif, anything else the raw format) and writes it as a BMP\n"
-                 "         file with the same bit count and colour table.\n"
+                 "         .png, .tif, anything else the raw format) and writes it as a BMP file\n"
+                 "         with the same bit count and colour table, or as a TIFF file (a TIFF\n"
+                 "         input keeps its fields and 16-bit samples).\n"
                  "info     prints width, height, bit count, palette kind, image size and\n"
-                 "         description of each file, one line per file.\n",
-                 kProgram, kProgram);
+                 "         description of each file, one line per file. With --json, prints the\n"
+                 "         thumbnail entry of each file (box 112x96) as one JSON object per line.\n"
+                 "thumb    makes the thumbnail of FILE for the box (default 112x96) and writes it\n"
+                 "         as the BMP data the thumbnail cache holds.\n",
+                 kProgram, kProgram, kProgram);
 }
 
 void Report(const std::string& file, const std::string& message) {
@@ -76,6 +100,30 @@ std::vector<std::uint8_t> PackedDib(const TDibPicture& picture) {
     return dib;
 }
 
+bool IsTiffName(const std::string& name) {
+    const std::string ext = UpperCaseAscii(ExtractFileExt(name));
+    return ext == ".TIF" || ext == ".TIFF";
+}
+
+bool IsBmpName(const std::string& name) { return UpperCaseAscii(ExtractFileExt(name)) == ".BMP"; }
+
+// Writes the loaded picture as OUT: BMP through a copy, TIFF through the TIFF picture's own
+// save, so that a TIFF input keeps its fields and its 16-bit samples.
+void SavePicture(TDibPicture& picture, const std::string& out) {
+    if (IsBmpName(out)) {
+        TBmpPicture bmp;
+        bmp.AssignDIB(PackedDib(picture));
+        bmp.SaveToFile(AbsolutePath(out));
+    } else if (auto* tif = dynamic_cast<TTifPicture*>(&picture)) {
+        tif->SaveToFile(AbsolutePath(out));
+    } else {
+        TTifPicture copy;
+        copy.AssignDIB(PackedDib(picture));
+        copy.SetDescription(picture.Description());
+        copy.SaveToFile(AbsolutePath(out));
+    }
+}
+
 int Convert(std::span<char*> args) {
     if (args.size() != 2) {
         Usage(stderr);
@@ -83,31 +131,233 @@ int Convert(std::span<char*> args) {
     }
     const std::string in = args[0];
     const std::string out = args[1];
-    if (UpperCaseAscii(ExtractFileExt(out)) != ".BMP") {
-        Report(out, "the output must be a .bmp file");
+    if (!IsBmpName(out) && !IsTiffName(out)) {
+        Report(out, SOutputNotBmpOrTif);
         return 2;
     }
+    std::unique_ptr<TDibPicture> picture;
     try {
-        const auto picture = LoadPicture(in);
-        TBmpPicture bmp;
-        bmp.AssignDIB(PackedDib(*picture));
-        try {
-            bmp.SaveToFile(AbsolutePath(out));
-        } catch (const EPixError& e) {
-            Report(out, e.what());
-            return 1;
-        }
+        picture = LoadPicture(in);
     } catch (const EPixError& e) {
         Report(in, e.what());
         return 1;
     } catch (const std::bad_alloc&) {
-        Report(in, "Not enough memory");
+        Report(in, SNotEnoughMemory);
+        return 1;
+    }
+    try {
+        SavePicture(*picture, out);
+    } catch (const EPixError& e) {
+        Report(out, e.what());
+        return 1;
+    } catch (const std::bad_alloc&) {
+        Report(out, SNotEnoughMemory);
         return 1;
     }
     return 0;
 }
 
+// ---- JSON output of a thumbnail entry ----
+
+// Valid UTF-8 stays; every byte of an invalid sequence becomes U+FFFD. File names and
+// messages holding them are bytes of the file system, which need not be UTF-8.
+std::string ValidUtf8(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        std::size_t length = 0;
+        std::uint32_t min = 0;
+        if (c < 0x80) {
+            length = 1;
+        } else if ((c & 0xE0) == 0xC0) {
+            length = 2;
+            min = 0x80;
+        } else if ((c & 0xF0) == 0xE0) {
+            length = 3;
+            min = 0x800;
+        } else if ((c & 0xF8) == 0xF0) {
+            length = 4;
+            min = 0x10000;
+        }
+        bool valid = length > 0 && i + length <= text.size();
+        std::uint32_t code = length == 1 ? c : c & (0x7Fu >> length);
+        for (std::size_t k = 1; valid && k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            valid = (next & 0xC0) == 0x80;
+            code = (code << 6) | (next & 0x3Fu);
+        }
+        // Overlong forms, surrogates and code points past U+10FFFF are not UTF-8 either.
+        valid = valid && code >= min && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
+        if (valid) {
+            out.append(text.substr(i, length));
+            i += length;
+        } else {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        }
+    }
+    return out;
+}
+
+// A JSON string literal of UTF-8 text.
+std::string JsonString(std::string_view utf8) {
+    std::string out = "\"";
+    for (const char ch : utf8) {
+        const auto c = static_cast<unsigned char>(ch);
+        switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            default:
+                if (c < 0x20) {
+                    char escape[8];
+                    std::snprintf(escape, sizeof escape, "\\u%04x", c);
+                    out += escape;
+                } else {
+                    out += ch;
+                }
+        }
+    }
+    out += '"';
+    return out;
+}
+
+// The shortest text that reads back as the same double. NaN and infinities, which a
+// hostile file's header can hold, have no JSON form and become null.
+std::string JsonNumber(double value) {
+    if (!std::isfinite(value)) return "null";
+    char buffer[32];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, result.ptr);
+}
+
+std::string HexString(std::string_view bytes) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (const char ch : bytes) {
+        const auto c = static_cast<unsigned char>(ch);
+        out += kDigits[c >> 4];
+        out += kDigits[c & 15];
+    }
+    return out;
+}
+
+// Builds one JSON object member by member.
+class TJsonObject {
+public:
+    void Raw(const char* key, const std::string& json) {
+        FText += FText.empty() ? "{" : ",";
+        FText += JsonString(key);
+        FText += ':';
+        FText += json;
+    }
+    void Int(const char* key, long long value) { Raw(key, std::to_string(value)); }
+    void Real(const char* key, double value) { Raw(key, JsonNumber(value)); }
+    // Texts of the image files are Windows-1252.
+    void Ansi(const char* key, const std::string& text) {
+        Raw(key, JsonString(Cp1252ToUtf8(text)));
+    }
+    void Utf8(const char* key, const std::string& text) { Raw(key, JsonString(ValidUtf8(text))); }
+    std::string Close() const { return FText.empty() ? "{}" : FText + "}"; }
+
+private:
+    std::string FText;
+};
+
+std::string ThumbInfoJson(const std::string& file, const TThumbInfo& info,
+                          const std::string* error) {
+    TJsonObject o;
+    o.Utf8("file", file);
+    o.Int("FileDate", info.FileDate);
+    o.Int("Width", info.Width);
+    o.Int("Height", info.Height);
+    o.Int("DataSize", info.DataSize);
+    o.Int("BitCount", info.BitCount);
+    o.Int("ImageCount", info.ImageCount);
+    o.Ansi("Comment", info.Comment);
+    o.Ansi("Author", info.Author);
+    o.Ansi("Copyright", info.Copyright);
+    o.Real("ParamValue3", info.ParamValue3);
+    o.Real("ParamValue4", info.ParamValue4);
+    o.Int("ParamValue6", info.ParamValue6);
+    o.Real("Magnification", info.Magnification);
+    o.Real("HighVoltage", info.HighVoltage);
+    o.Real("WorkingDistance", info.WorkingDistance);
+    o.Ansi("ParamFormat", info.ParamFormat);
+    o.Ansi("ParamNames", info.ParamNames);
+    o.Int("LinescanData", info.LinescanData);
+    o.Int("PointscanData", info.PointscanData);
+    const SYSTEMTIME& t = info.RecordTime;
+    o.Raw("RecordTime", "[" + std::to_string(t.wYear) + "," + std::to_string(t.wMonth) + "," +
+                            std::to_string(t.wDayOfWeek) + "," + std::to_string(t.wDay) + "," +
+                            std::to_string(t.wHour) + "," + std::to_string(t.wMinute) + "," +
+                            std::to_string(t.wSecond) + "," + std::to_string(t.wMilliseconds) +
+                            "]");
+    o.Int("ImageNumber", info.ImageNumber);
+    o.Int("MeasurementData", info.MeasurementData);
+    o.Raw("PointPositions", JsonString(HexString(info.PointPositions)));
+    if (info.Thumbnail) {
+        TJsonObject thumb;
+        thumb.Int("Width", info.Thumbnail->Width());
+        thumb.Int("Height", info.Thumbnail->Height());
+        thumb.Int("BitCount", info.Thumbnail->BitCount());
+        o.Raw("Thumbnail", thumb.Close());
+    } else {
+        o.Raw("Thumbnail", "null");
+    }
+    if (error != nullptr) o.Utf8("error", *error);
+    return o.Close();
+}
+
+// Makes the entry of a file; returns the failure's message, or nothing on success.
+std::optional<std::string> MakeEntry(const std::string& file, int boxWidth, int boxHeight,
+                                     TThumbInfo& info) {
+    try {
+        MakeThumbInfo(AbsolutePath(file), boxWidth, boxHeight, info);
+    } catch (const EPixError& e) {
+        return std::string(e.what());
+    } catch (const std::bad_alloc&) {
+        return std::string(SNotEnoughMemory);
+    }
+    return std::nullopt;
+}
+
+int InfoJson(std::span<char*> files) {
+    int status = 0;
+    for (const char* arg : files) {
+        const std::string file = arg;
+        TThumbInfo info;
+        const std::optional<std::string> error =
+            MakeEntry(file, kDefaultThumbWidth, kDefaultThumbHeight, info);
+        if (error) {
+            Report(file, *error);
+            status = 1;
+        }
+        std::printf("%s\n", ThumbInfoJson(file, info, error ? &*error : nullptr).c_str());
+    }
+    return status;
+}
+
 int Info(std::span<char*> args) {
+    if (!args.empty() && std::strcmp(args[0], "--json") == 0) {
+        if (args.size() < 2) {
+            Usage(stderr);
+            return 2;
+        }
+        return InfoJson(args.subspan(1));
+    }
     if (args.empty()) {
         Usage(stderr);
         return 2;
@@ -128,11 +378,66 @@ int Info(std::span<char*> args) {
             Report(file, e.what());
             status = 1;
         } catch (const std::bad_alloc&) {
-            Report(file, "Not enough memory");
+            Report(file, SNotEnoughMemory);
             status = 1;
         }
     }
     return status;
+}
+
+// "WxH" with both sides in 1..kMaxBoxSide.
+bool ParseBox(std::string_view text, int& width, int& height) {
+    const std::size_t x = text.find_first_of("xX");
+    if (x == std::string_view::npos) return false;
+    const auto parse = [](std::string_view part, int& value) {
+        const auto [end, ec] = std::from_chars(part.data(), part.data() + part.size(), value);
+        return ec == std::errc() && end == part.data() + part.size() && value >= 1 &&
+               value <= kMaxBoxSide;
+    };
+    return parse(text.substr(0, x), width) && parse(text.substr(x + 1), height);
+}
+
+int Thumb(std::span<char*> args) {
+    std::vector<std::string> names;
+    int boxWidth = kDefaultThumbWidth;
+    int boxHeight = kDefaultThumbHeight;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (std::strcmp(args[i], "--box") == 0) {
+            if (i + 1 >= args.size() || !ParseBox(args[i + 1], boxWidth, boxHeight)) {
+                std::fprintf(stderr, "%s: %s\n", kProgram, Fmt(SBadBox, kMaxBoxSide).c_str());
+                return 2;
+            }
+            ++i;
+        } else {
+            names.emplace_back(args[i]);
+        }
+    }
+    if (names.size() != 2) {
+        Usage(stderr);
+        return 2;
+    }
+    const std::string& in = names[0];
+    const std::string& out = names[1];
+    if (!IsBmpName(out)) {
+        Report(out, SOutputNotBmp);
+        return 2;
+    }
+    TThumbInfo info;
+    if (const auto error = MakeEntry(in, boxWidth, boxHeight, info)) {
+        Report(in, *error);
+        return 1;
+    }
+    if (!info.Thumbnail) {
+        Report(in, SNoThumbnail);
+        return 1;
+    }
+    try {
+        info.Thumbnail->SaveToFile(AbsolutePath(out));
+    } catch (const EPixError& e) {
+        Report(out, e.what());
+        return 1;
+    }
+    return 0;
 }
 
 }  // namespace
@@ -147,6 +452,7 @@ int main(int argc, char** argv) {
     std::span<char*> rest(argv + 2, static_cast<std::size_t>(argc - 2));
     if (command == "convert") return pix::Convert(rest);
     if (command == "info") return pix::Info(rest);
+    if (command == "thumb") return pix::Thumb(rest);
     if (command == "--help" || command == "-h" || command == "help") {
         pix::Usage(stdout);
         return 0;
