@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -268,6 +270,31 @@ INSTANTIATE_TEST_SUITE_P(
         TPointCase{"HugeLengths", PointRecord("Pos", 0x7FFFFFFF, 0x0FFFFFFF, 0x7FFFFFF8, 0),
                    false}),
     [](const auto& info) { return std::string(info.param.Name); });
+
+// Random blocks with the right version word and small item lengths: whatever they hold, the
+// walk stays inside the block (the sanitizer builds check this) and ends.
+TEST(VexaHeaderTest, RandomBlocksStayInBounds) {
+    std::mt19937 random(20261208);
+    for (int round = 0; round < 3000; ++round) {
+        std::string bytes = U16(256);
+        const std::size_t size = random() % 200;
+        while (bytes.size() < size) {
+            const auto id = static_cast<std::uint16_t>(random() % 24);
+            const auto length = static_cast<std::int32_t>(random() % 80) - 8;
+            std::string data(static_cast<std::size_t>(std::max(0, length)), '\0');
+            for (char& c : data) c = static_cast<char>(random() % 4 == 0 ? 0 : random());
+            if (id == 22 && random() % 2) data = ValidPoints();
+            bytes += Item(id, data, id == 22 ? static_cast<std::int32_t>(data.size()) : length);
+        }
+        bytes.resize(size);
+        TAcquisitionInfo info;
+        ReadVexaHeader(WithTag(tagVexaHeader, bytes), info);
+        EXPECT_LE(info.ParamFormat.size(), bytes.size());
+        EXPECT_TRUE(info.PointPositions.empty() || IsValidPointBlock(info.PointPositions));
+        EXPECT_TRUE(info.PointscanData == 0 || info.PointscanData == -1 ||
+                    (info.PointscanData == -2 && !info.PointPositions.empty()));
+    }
+}
 
 std::string Layout(std::uint16_t version, std::uint16_t count, std::size_t size = 708) {
     std::string bytes(size, '\0');
