@@ -2,9 +2,11 @@
 #include "tiff/tiff_writer.h"
 
 #include "test_support.h"
+#include "tiff_builder.h"
 
 #include "imaging/image_messages.h"
 #include "imaging/stream.h"
+#include "imaging/tif_picture.h"
 #include "platform/byte_order.h"
 #include "platform/error.h"
 #include "tiff/tiff_reader.h"
@@ -59,6 +61,23 @@ TRawIfd ParseIfd(const Bytes& file, std::size_t at) {
 
 std::uint16_t Short(const TRawEntry& e) { return static_cast<std::uint16_t>(e.Value & 0xFFFF); }
 
+// The colour of pixel (x, y) of a bottom-up bitmap, y counted from the top, as red, green,
+// blue.
+std::array<int, 3> PixelRgb(const TDibInfo& info, const std::uint8_t* bits, int x, int y) {
+    const BITMAPINFOHEADER& h = info.Header();
+    const std::uint8_t* row = bits + static_cast<std::size_t>(h.biHeight - 1 - y) *
+                                         DibBytesPerLine(h.biWidth, h.biBitCount);
+    if (h.biBitCount == 24) return {row[3 * x + 2], row[3 * x + 1], row[3 * x]};
+    int index = 0;
+    if (h.biBitCount == 8) index = row[x];
+    if (h.biBitCount == 4) index = (row[x / 2] >> (x % 2 == 0 ? 4 : 0)) & 0xF;
+    if (h.biBitCount == 1) index = (row[x / 8] >> (7 - x % 8)) & 1;
+    // Indices past a short table are black, as the writer's palette has them.
+    if (static_cast<unsigned>(index) >= info.TableEntries()) return {0, 0, 0};
+    const RGBQUAD c = info.Colors()[index];
+    return {c.rgbRed, c.rgbGreen, c.rgbBlue};
+}
+
 // A bitmap of the picture model: header, table and bottom-up rows padded to 4 bytes.
 struct TBitmap {
     std::unique_ptr<TDibInfo> Info;
@@ -78,28 +97,20 @@ struct TBitmap {
         for (std::size_t i = 0; i < Bits.size(); ++i)
             Bits[i] = static_cast<std::uint8_t>(i * 37 + 11);
     }
-    std::size_t Stride() const {
-        return DibBytesPerLine(Info->Header().biWidth, Info->Header().biBitCount);
-    }
     // Bytes of image row y (0 = top) in memory.
     const std::uint8_t* Row(int y) const {
-        return Bits.data() + static_cast<std::size_t>(Info->Header().biHeight - 1 - y) * Stride();
+        return Bits.data() + static_cast<std::size_t>(Info->Header().biHeight - 1 - y) *
+                                 DibBytesPerLine(Info->Header().biWidth, Info->Header().biBitCount);
     }
-    // The colour of pixel (x, y), y counted from the top, as red, green, blue.
-    std::array<int, 3> Rgb(int x, int y) const {
-        const std::uint8_t* row = Row(y);
-        const int bits = Info->Header().biBitCount;
-        if (bits == 24) return {row[3 * x + 2], row[3 * x + 1], row[3 * x]};
-        int index = 0;
-        if (bits == 8) index = row[x];
-        if (bits == 4) index = (row[x / 2] >> (x % 2 == 0 ? 4 : 0)) & 0xF;
-        if (bits == 1) index = (row[x / 8] >> (7 - x % 8)) & 1;
-        // Indices past a short table are black, as the writer's palette has them.
-        if (static_cast<unsigned>(index) >= Info->TableEntries()) return {0, 0, 0};
-        const RGBQUAD c = Info->Colors()[index];
-        return {c.rgbRed, c.rgbGreen, c.rgbBlue};
-    }
+    std::array<int, 3> Rgb(int x, int y) const { return PixelRgb(*Info, Bits.data(), x, y); }
 };
+
+// Loads the first image of a TIFF held in memory through our own reader.
+void Load(TTifPicture& picture, const Bytes& file) {
+    TSpanStream stream(file);
+    picture.ReadFileHeader(stream);
+    picture.LoadFromStream(stream);
+}
 
 std::vector<RGBQUAD> Grey(int entries, bool inverted) {
     std::vector<RGBQUAD> t;
@@ -242,7 +253,8 @@ TEST(TiffWriterTest, ChainedImagesPointAtTheNextIfdOnAnEvenOffset) {
 }
 
 // How each colour table is written, the row size that follows from the file's bits, and
-// (when the system has Python's PIL) the colours an independent decoder reads back.
+// the colours our reader and (when the system has Python's PIL) an independent decoder read
+// back.
 struct TPhotometricCase {
     const char* Name;
     int Bits;  // the picture's bit count
@@ -318,6 +330,15 @@ TEST_P(TiffWriterPhotometricTest, ChoosesPhotometricAndColorMap) {
             EXPECT_EQ(LoadLE16(map + 2 * (2 * n + i)), t.rgbBlue * 256) << i;
         }
     }
+    // Our reader sees the same colours; a 1-bit picture of two colours comes back as 4 bits.
+    TTifPicture reloaded;
+    Load(reloaded, file);
+    ASSERT_EQ(reloaded.BitCount(), c.FileBits);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            ASSERT_EQ(PixelRgb(*reloaded.Info(), reloaded.Bits(), x, y), bitmap.Rgb(x, y))
+                << x << "," << y;
+
     if (!HavePil()) return;
     std::ostringstream expected;
     for (int y = 0; y < height; ++y)
@@ -525,6 +546,87 @@ INSTANTIATE_TEST_SUITE_P(
         // The strip alone fits; the directory in front of it does not.
         TRefusalCase{"StripAtTheLimit", 0x7FFFFFFF, 2, 8, 8, Fmt(SImageTooLarge, 0x7FFFFFFF, 2)}),
     [](const auto& info) { return std::string(info.param.Name); });
+
+// A saved picture keeps its private header block byte for byte; Orientation is not written.
+TEST(TiffWriterRoundTripTest, SaveAndReloadKeepsThePrivateHeaderAndDropsOrientation) {
+    TTifPicture picture(7, 3, pkGray256);
+    for (std::uint64_t i = 0; i < picture.ImageSize(); ++i)
+        picture.Bits()[i] = static_cast<std::uint8_t>(i * 13);
+    // Version 256, then item 15 (image number) of 4 bytes: 42.
+    const std::string vexa("\0\1\x0f\0\4\0\0\0\x2a\0\0\0", 12);
+    picture.Fields().SetField(
+        {tagVexaHeader, ftByte, static_cast<std::uint32_t>(vexa.size()), 0, Block(vexa)});
+    picture.Fields().SetShort(tagOrientation, 3);
+    picture.SetDescription("Probe 7");
+    test::TTempDir dir;
+    const std::string path = dir.File("saved.tif");
+    picture.SaveToFile(path);
+
+    TTifPicture reloaded;
+    reloaded.LoadFromFile(path);
+    EXPECT_EQ(reloaded.Fields().IndexOfTag(tagOrientation), -1);
+    EXPECT_EQ(reloaded.Description(), "Probe 7");
+    TFieldEntry header;
+    ASSERT_GE(reloaded.Fields().GetField(tagVexaHeader, header), 0);
+    EXPECT_EQ(header.FieldType, ftByte);
+    ASSERT_TRUE(header.Data);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(header.Data->Bytes()), vexa.size()), vexa);
+    ASSERT_EQ(reloaded.ImageSize(), picture.ImageSize());
+    // Rows of 7 pixels: the padding byte of each row is not part of the file.
+    for (std::uint64_t row = 0; row < 3; ++row)
+        EXPECT_EQ(std::memcmp(reloaded.Bits() + 8 * row, picture.Bits() + 8 * row, 7), 0) << row;
+    EXPECT_EQ(reloaded.PaletteKind(), pkGray256);
+}
+
+// 16-bit files of either photometric come back with the same samples, the same display
+// table and the same photometric.
+TEST(TiffWriterRoundTripTest, SixteenBitSamplesSurviveASave) {
+    for (const int photometric : {0, 1}) {
+        std::string pixels;
+        for (const std::uint16_t v : {0, 100, 65535, 30000, 12, 4000})
+            pixels += std::string({static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)});
+        test::TTiffBuilder builder;
+        builder.Add(test::TTiffBuilder::Simple(3, 2, {16}, photometric, pixels));
+        const std::string original = builder.Build();
+        TTifPicture first;
+        Load(first, Bytes(original.begin(), original.end()));
+        ASSERT_TRUE(first.ImgData16());
+
+        TMemoryStream saved;
+        first.WriteFileHeader(saved);
+        first.WriteData(saved, false);
+        EXPECT_EQ(Short(ParseIfd(saved.Data(), 8).At(tagPhotometric)), photometric);
+        TTifPicture second;
+        Load(second, saved.Data());
+        ASSERT_TRUE(second.ImgData16());
+        EXPECT_EQ(std::memcmp(second.ImgData16()->Memory(), first.ImgData16()->Memory(), 12), 0);
+        EXPECT_EQ(std::memcmp(second.Info()->Get(), first.Info()->Get(), first.Info()->Size()), 0);
+        EXPECT_EQ(std::memcmp(second.Bits(), first.Bits(), first.ImageSize()), 0);
+    }
+}
+
+TEST(TiffWriterRoundTripTest, ChainedImagesLoadOneAfterTheOther) {
+    TBitmap grey(3, 1, 8, Grey(256, false));
+    TBitmap colour(5, 2, 4, Table(4, Fill16ColorTable));
+    TMemoryStream stream;
+    WriteTiffHeader(stream);
+    WriteTiffImage(stream, grey.Bits.data(), *grey.Info, true, {}, 8);
+    WriteTiffImage(stream, colour.Bits.data(), *colour.Info, false, {}, 4);
+    const Bytes file = stream.Data();
+    TSpanStream counting(file);
+    EXPECT_EQ(CountTiffImages(counting), 2);
+
+    TSpanStream input(file);
+    TTifPicture picture;
+    picture.ReadFileHeader(input);
+    EXPECT_TRUE(picture.LoadFromStream(input));
+    EXPECT_EQ(picture.Width(), 3);
+    EXPECT_FALSE(picture.LoadFromStream(input));
+    ASSERT_EQ(picture.Width(), 5);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 5; ++x)
+            EXPECT_EQ(PixelRgb(*picture.Info(), picture.Bits(), x, y), colour.Rgb(x, y));
+}
 
 }  // namespace
 }  // namespace pix
