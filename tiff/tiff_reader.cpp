@@ -213,10 +213,26 @@ private:
 };
 
 // Horizontal differencing undone: each sample gets the same sample of the pixel before it
-// added, modulo 256. `step` is the bytes per pixel (1 or 3).
+// added, modulo 256. `step` is the bytes per pixel (1 or 3). The running sums stay in
+// registers: reading each back from the row just written would wait for the store.
 void UndoPredictor(std::uint8_t* row, std::size_t bytes, std::size_t step) {
-    for (std::size_t i = step; i < bytes; ++i)
-        row[i] = static_cast<std::uint8_t>(row[i] + row[i - step]);
+    if (bytes <= step) return;
+    if (step == 1) {
+        std::uint8_t sum = row[0];
+        for (std::size_t i = 1; i < bytes; ++i)
+            row[i] = sum = static_cast<std::uint8_t>(sum + row[i]);
+        return;
+    }
+    std::uint8_t r = row[0], g = row[1], b = row[2];
+    std::size_t i = 3;
+    for (; i + 3 <= bytes; i += 3) {
+        row[i] = r = static_cast<std::uint8_t>(r + row[i]);
+        row[i + 1] = g = static_cast<std::uint8_t>(g + row[i + 1]);
+        row[i + 2] = b = static_cast<std::uint8_t>(b + row[i + 2]);
+    }
+    // A row cut inside a pixel keeps the samples it has.
+    if (i < bytes) row[i] = static_cast<std::uint8_t>(r + row[i]);
+    if (i + 1 < bytes) row[i + 1] = static_cast<std::uint8_t>(g + row[i + 1]);
 }
 
 // The file stores red, green, blue; the bitmap blue, green, red.
@@ -530,9 +546,20 @@ void ReadStrips(TStream& stream, const TDibInfo& info, const TFieldList& fields,
         static_cast<std::uint64_t>(std::max<std::int64_t>(stream.Size(), 0));
     const bool inPlace = whole.size() == fileSize && fileSize > 0;
 
-    // Rows the file does not deliver stay 0; the section starts zeroed, the sample store
-    // (a heap block when small) does not.
-    if (samples16) std::memset(samples16, 0, static_cast<std::size_t>(width * height * 2));
+    // Rows the file does not deliver are 0. The section starts zeroed; the sample store (a
+    // heap block when small) does not, so its rows are cleared as the loop passes them and,
+    // however the loop ends, behind the last row written.
+    struct TZeroRest {
+        std::uint16_t* Samples;
+        std::uint64_t Width, Height, From = 0;
+        void Upto(std::uint64_t row) {
+            if (Samples && row > From)
+                std::memset(Samples + From * Width, 0,
+                            static_cast<std::size_t>((row - From) * Width * 2));
+            From = std::max(From, row);
+        }
+        ~TZeroRest() { Upto(Height); }
+    } zeroRest{samples16, width, height};
 
     std::vector<std::uint8_t> stripBuffer;
     std::vector<std::uint8_t> inputBuffer;
@@ -587,7 +614,10 @@ void ReadStrips(TStream& stream, const TDibInfo& info, const TFieldList& fields,
             const auto n = static_cast<std::size_t>(std::min(rowBytes, data.size() - r * rowBytes));
             const std::uint64_t fileRow = row + r;
             if (samples16) {
+                zeroRest.Upto(fileRow);
                 std::uint16_t* dst = samples16 + fileRow * width;
+                if (n < rowBytes) std::memset(dst, 0, static_cast<std::size_t>(rowBytes));
+                zeroRest.From = fileRow + 1;
                 if (bigEndian == (std::endian::native == std::endian::big))
                     std::memcpy(dst, src, n & ~std::size_t{1});
                 else if (bigEndian)
@@ -698,8 +728,9 @@ bool DecodeLzwStrip(std::span<const std::uint8_t> in, std::span<std::uint8_t> ou
             }
             const std::size_t room = cap - op;
             if (len <= 16 && room >= 16 && code < nextFree) {
-                // Short strings: one fixed-size copy through a temporary; bytes past `len`
-                // are overwritten by the strings that follow.
+                // Short strings: one fixed-size copy through a temporary. The bytes past
+                // `len` are overwritten by the strings that follow; those past the end of
+                // the decoded data are left for the caller to clear.
                 std::uint8_t t[16];
                 std::memcpy(t, dst + from, 16);
                 std::memcpy(dst + op, t, 16);
