@@ -180,12 +180,14 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         THeaderCase{"LittleEndian", std::string("II*\0\x10\0\0\0", 8), nullptr, false},
         THeaderCase{"BigEndian", std::string("MM\0*\0\0\0\x10", 8), nullptr, true},
-        THeaderCase{"MixedMarks", std::string("IM*\0\x10\0\0\0", 8), SInvalidTiffIdentifier},
-        THeaderCase{"Version43", std::string("II+\0\x10\0\0\0", 8), SInvalidTiffIdentifier},
+        THeaderCase{"MixedMarks", std::string("IM*\0\x10\0\0\0", 8), SInvalidTiffIdentifier, false},
+        THeaderCase{"Version43", std::string("II+\0\x10\0\0\0", 8), SInvalidTiffIdentifier, false},
         THeaderCase{"BigEndianVersionSwapped", std::string("MM*\0\0\0\0\x10", 8),
-                    SInvalidTiffIdentifier},
-        THeaderCase{"BigEndianFirstOffsetZero", std::string("MM\0*\0\0\0\0", 8), SMissingIfdEntry},
-        THeaderCase{"FirstOffsetPastTheEnd", std::string("II*\0\0\1\0\0", 8), SMissingIfdEntry}),
+                    SInvalidTiffIdentifier, false},
+        THeaderCase{"BigEndianFirstOffsetZero", std::string("MM\0*\0\0\0\0", 8), SMissingIfdEntry,
+                    false},
+        THeaderCase{"FirstOffsetPastTheEnd", std::string("II*\0\0\1\0\0", 8), SMissingIfdEntry,
+                    false}),
     [](const testing::TestParamInfo<THeaderCase>& info) { return info.param.Name; });
 
 TEST(TiffHeaderTest, ShortFileIsNoTiff) {
