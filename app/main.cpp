@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
 // Pixorama's program body. Until the main form exists, a plain window lists the images of
 // the start folder as thumbnails, decoded one per turn of the event loop.
-#include "imaging/bmp_picture.h"
-#include "imaging/picture_factory.h"
+#include "platform/code_page.h"
 #include "platform/dib_qimage.h"
 #include "platform/error.h"
 #include "platform/file_system.h"
+#include "thumbs/thumb_maker.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -23,24 +23,8 @@
 namespace pix {
 namespace {
 
-constexpr int kThumbWidth = 112;
-constexpr int kThumbHeight = 96;
-
-// The thumbnail of one picture: scaled to fit the box, keeping its palette kind.
-QImage MakeThumbnail(const TDibPicture& picture) {
-    const int w = picture.Width();
-    const int h = picture.Height();
-    int tw = kThumbWidth;
-    int th = static_cast<int>(static_cast<long long>(h) * kThumbWidth / w);
-    if (th > kThumbHeight) {
-        th = kThumbHeight;
-        tw = static_cast<int>(static_cast<long long>(w) * kThumbHeight / h);
-    }
-    TBmpPicture thumb(std::max(tw, 1), std::max(th, 1), picture.DetectPaletteKind());
-    thumb.CopyPalette(&picture);
-    picture.StretchDraw(thumb.Canvas(), TRect{0, 0, thumb.Width(), thumb.Height()}, false);
-    return DibToQImage(*thumb.Section());
-}
+constexpr int kThumbWidth = kDefaultThumbWidth;
+constexpr int kThumbHeight = kDefaultThumbHeight;
 
 class TPlaceholderWindow : public QMainWindow {
 public:
@@ -72,9 +56,12 @@ private:
         const std::string& name = FFiles[FNext++];
         auto* item = new QListWidgetItem(QString::fromUtf8(name), FList);
         try {
-            auto picture = CreatePictureForFile(name);
-            picture->LoadFromFile(JoinPath(FFolder, name));
-            item->setIcon(QIcon(QPixmap::fromImage(MakeThumbnail(*picture))));
+            TThumbInfo info;
+            MakeThumbInfo(JoinPath(FFolder, name), kThumbWidth, kThumbHeight, info);
+            if (info.Thumbnail)
+                item->setIcon(QIcon(QPixmap::fromImage(DibToQImage(*info.Thumbnail->Section()))));
+            if (!info.Comment.empty())
+                item->setToolTip(QString::fromUtf8(Cp1252ToUtf8(info.Comment)));
         } catch (const EPixError& e) {
             item->setToolTip(QString::fromUtf8(e.what()));
             ++FFailed;
