@@ -25,6 +25,10 @@ inline constexpr const char* SBmpInvalidBitfields = "Invalid BMP colour masks";
 inline constexpr const char* SBmpInvalidRle = "Invalid BMP run-length data";
 inline constexpr const char* SBmpTruncated = "BMP pixel data is incomplete";
 
+// VEXA-PSD.
+inline constexpr const char* SInvalidPsdFormat = "File is no valid VEXA-PSD format";
+inline constexpr const char* SPsdPaletteNotFound = "Resource \"VEXA_PAL\" not found";
+
 // JPEG: libjpeg's own message is appended.
 inline constexpr const char* SJpegError = "JPEG error: %s";
 
