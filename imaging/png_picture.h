@@ -3,6 +3,9 @@
 #pragma once
 
 #include "imaging/dib_picture.h"
+#include "png/png_object.h"
+
+#include <memory>
 
 namespace pix {
 
@@ -15,6 +18,10 @@ public:
     void ReadFileHeader(TStream& stream) override;
     void WriteFileHeader(TStream& stream) override;
     void WriteData(TStream& stream, bool option) override;
+
+private:
+    // Alive from ReadHeader to the end of ReadBits.
+    std::unique_ptr<TPNGObject> FPng;
 };
 
 }  // namespace pix
