@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -48,7 +49,7 @@ struct TPsdBuilder {
         StoreLE16(b.data() + 28, static_cast<std::uint16_t>(Base));
         StoreLE16(b.data() + 32, static_cast<std::uint16_t>(Levels));
         b[104] = static_cast<std::uint8_t>(CommentLength < 0 ? Comment.size() : CommentLength);
-        std::memcpy(b.data() + 105, Comment.data(), std::min<std::size_t>(Comment.size(), 64));
+        std::copy_n(Comment.begin(), std::min<std::size_t>(Comment.size(), 64), b.begin() + 105);
         if (Samples.empty()) {
             const long n =
                 SampleBytes >= 0 ? SampleBytes : std::abs(long{Width} * long{Height}) * 2;
