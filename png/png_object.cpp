@@ -557,6 +557,16 @@ void TPNGObject::DecodeImage(TStream& stream, std::uint32_t firstLength) {
     std::vector<std::uint8_t> rowA(maxRow + 1), rowB(maxRow + 1);
     const auto& g = FGamma;
     const unsigned lowChannels = h.ColorType == 4 ? 1 : h.ColorType == 6 ? 3 : channels;
+    // An RGB colour key is matched against the samples before gamma (gamma can map several
+    // colours onto one) and records its matches in the alpha plane; 16-bit samples match by
+    // their high bytes, which are what the bitmap shows.
+    const bool keyed = h.ColorType == 2 && FTrns != nullptr;
+    std::uint8_t key[3] = {};
+    if (keyed) {
+        const std::size_t at = depth == 16 ? 0 : 1;
+        for (int c = 0; c < 3; ++c) key[c] = FTrns->Data()[at + 2 * c];
+        FAlpha.assign(std::size_t{w} * h.Height, 255);
+    }
 
     // Writes `count` unfiltered pixels of `raw` to bitmap row y at x0, x0 + dx, ...
     const auto store = [&](const std::uint8_t* raw, std::uint32_t count, std::uint32_t y,
@@ -606,6 +616,8 @@ void TPNGObject::DecodeImage(TStream& stream, std::uint32_t firstLength) {
                         low[2] = g[p[5]];
                     }
                     if (h.ColorType == 6) FAlpha[pix] = p[3 * step];
+                    if (keyed && p[0] == key[0] && p[step] == key[1] && p[2 * step] == key[2])
+                        FAlpha[pix] = 0;
                     break;
                 }
             }
@@ -685,9 +697,12 @@ std::uint32_t TPNGObject::TransparentColor() const {
             const unsigned v = LoadBE16(d.data()) & ((1u << depth) - 1);
             return depth == 2 ? v * 5 : v;
         }
-        case 2:
-            return (std::uint32_t{FGamma[d[0]]} << 16) | (std::uint32_t{FGamma[d[2]]} << 8) |
-                   FGamma[d[4]];
+        case 2: {
+            // Each value is a 16-bit field: an 8-bit sample sits in its low byte.
+            const std::size_t at = FHeader->BitDepth == 16 ? 0 : 1;
+            return (std::uint32_t{FGamma[d[at]]} << 16) | (std::uint32_t{FGamma[d[at + 2]]} << 8) |
+                   FGamma[d[at + 4]];
+        }
         default: {
             unsigned index = 0;
             while (index < 256 && FTrns->Alpha[index] != 0) ++index;
@@ -777,6 +792,7 @@ void TPNGObject::DrawTransparent(TDeviceContext& dc, const TRect& rect, bool par
 
     const bool palette = FHeader->ColorType == 3;
     const std::uint32_t key = partial ? 0 : TransparentColor();
+    const bool keyMask = !partial && FHeader->ColorType == 2 && !FAlpha.empty();
     // Source column under the centre of each target column.
     std::vector<std::int64_t> srcX(static_cast<std::size_t>(x1 - x0));
     for (std::int64_t x = x0; x < x1; ++x)
@@ -797,7 +813,9 @@ void TPNGObject::DrawTransparent(TDeviceContext& dc, const TRect& rect, bool par
                 colour = packed(srcTable[index]);
             }
             if (!partial) {
-                if ((srcBits == 24 ? colour : index) == key) continue;
+                if (keyMask ? FAlpha[static_cast<std::size_t>(sy * w + sx)] == 0
+                            : (srcBits == 24 ? colour : index) == key)
+                    continue;
                 if (sameTable)
                     PutIndex(out, static_cast<std::uint32_t>(x), dstBits, index);
                 else

@@ -195,7 +195,8 @@ public:
     // The decoded bitmap (bottom-up) with its header and colour table, or null.
     const TDibSection* Bitmap() const { return FBitmap.get(); }
     const BITMAPINFO* BitmapInfo() const;
-    // Alpha plane (width × height, top-down) of colour types 4 and 6, else empty.
+    // Alpha plane (width × height, top-down) of colour types 4 and 6; for RGB images with a
+    // colour key, 0 where the key matched and 255 elsewhere; else empty.
     const std::vector<std::uint8_t>& AlphaPlane() const { return FAlpha; }
     // Low bytes of 16-bit samples (width × height × colour samples, top-down), else empty.
     const std::vector<std::uint8_t>& LowBytePlane() const { return FLowBytes; }
