@@ -99,7 +99,9 @@ TEST_P(PngRefusalTest, FailsWithItsClassAndMessage) {
         Load(file);
         FAIL() << "loaded";
     } catch (const EPngError& e) {
-        if (r.Message) EXPECT_STREQ(e.what(), r.Message);
+        if (r.Message) {
+            EXPECT_STREQ(e.what(), r.Message);
+        }
     }
 }
 
@@ -261,7 +263,7 @@ TEST(PngObject, LoadsTheWidestAllowedImage) {
 TEST(PngObject, EveryFilterTypeGivesTheSamePixels) {
     const int w = 13, h = 7;
     const TBytes rows = RgbPattern(w, h);
-    for (int interlaced = 0; interlaced < 1; ++interlaced) {
+    {
         for (int filter = 0; filter <= 4; ++filter) {
             SCOPED_TRACE(filter);
             const auto png =
@@ -487,6 +489,17 @@ TEST(PngObject, GreyAndRgbColourKeys) {
     c = DrawOver(*png, 0xABCDEF);
     EXPECT_EQ(c.At(0, 0), 0xABCDEFu);
     EXPECT_EQ(c.At(1, 0), 0x010204u);
+
+    // 8-bit RGB: the key is the low byte of each field and is matched before gamma, which
+    // shows 254 and 255 alike.
+    TBytes extra;
+    test::PutBE32(extra, 100000);
+    extra = PngChunk("gAMA", extra);
+    Append(extra, PngChunk("tRNS", {0, 255, 0, 255, 0, 255}));
+    png = Load(SimplePng(IhdrData(2, 1, 8, 2), {0, 255, 255, 255, 254, 254, 254}, extra));
+    c = DrawOver(*png, 0xABCDEF);
+    EXPECT_EQ(c.At(0, 0), 0xABCDEFu);
+    EXPECT_EQ(c.At(1, 0), 0xFFFFFFu);
 
     // 2-bit grey: the key is a sample value, shown at level 85.
     png = Load(SimplePng(IhdrData(4, 1, 2, 0), {0, 0x1B}, PngChunk("tRNS", {0, 1})));
