@@ -165,6 +165,10 @@ void TPePsdPicture::ReadBits(TStream& stream) {
               static_cast<std::uint16_t>((base + levels - 1) & 0xFF));
 
     const int rows = height < 0 ? -height : height;
+    // The section was made from this header; anything else would send rows past its end.
+    if (!FBitmap || FBitmap->BitCount() != 8 || FBitmap->Width() != width ||
+        FBitmap->Height() != rows)
+        throw EPixError(SInvalidPsdFormat);
     const std::size_t rowBytes = static_cast<std::size_t>(width) * 2;
     // A stream that holds its bytes in memory (the mapped file) gives its rows in place;
     // any other one is read row by row.
