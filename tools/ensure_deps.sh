@@ -7,7 +7,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev libgl-dev
     libjpeg62-turbo-dev zlib1g-dev
-    libgtest-dev libbenchmark-dev libtiff-dev
+    libgtest-dev libbenchmark-dev libtiff-dev libpng-dev
     python3 python3-pil libjpeg-turbo-progs libtiff-tools
     "$@"
 )
