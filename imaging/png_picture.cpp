@@ -37,10 +37,31 @@ void TPngPicture::ReadBits(TStream&) {
         old = FCanvas.SelectPalette(FPalette.get(), true);
         FCanvas.RealizePalette();
     }
+    // Transparent parts show black, as on a picture with a default table: an indexed
+    // section starts at index 0, which here is the file's own first colour.
+    if (FPng->TransparencyMode() != ptmNone && BitCount() <= 8) FillWithBlack();
     FPng->Draw(FCanvas, TRect{0, 0, Width(), Height()});
     if (FPalette) FCanvas.SelectPalette(old, true);
     FPng.reset();
     Progress(1, 1, 100);
+}
+
+void TPngPicture::FillWithBlack() {
+    const unsigned entries = 1u << BitCount();
+    unsigned best = 0, bestSum = 3 * 255 + 1;
+    for (unsigned i = 0; i < entries; ++i) {
+        const RGBQUAD& c = FInfo->Colors()[i];
+        const unsigned sum = unsigned{c.rgbRed} + c.rgbGreen + c.rgbBlue;
+        if (sum < bestSum) {
+            best = i;
+            bestSum = sum;
+        }
+    }
+    // The index repeated over a whole byte: 8 pixels of 1 bit, 2 of 4 bits, 1 of 8 bits.
+    const std::uint8_t pattern = static_cast<std::uint8_t>(BitCount() == 1   ? (best ? 0xFF : 0)
+                                                           : BitCount() == 4 ? best * 0x11
+                                                                             : best);
+    std::memset(FBits, pattern, static_cast<std::size_t>(ImageSize()));
 }
 
 void TPngPicture::ReadFileHeader(TStream&) {}

@@ -20,6 +20,9 @@ public:
     void WriteData(TStream& stream, bool option) override;
 
 private:
+    // Fills the section with the colour-table entry nearest to black.
+    void FillWithBlack();
+
     // Alive from ReadHeader to the end of ReadBits.
     std::unique_ptr<TPNGObject> FPng;
 };

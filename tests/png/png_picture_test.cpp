@@ -101,6 +101,21 @@ TEST(PngPicture, GreyAndColourFormats) {
     EXPECT_EQ(PixelColour(*p, 0, 0), 0x643200u);
 }
 
+// A palette whose first entry is the transparent colour: transparent pixels show black, not
+// that colour.
+TEST(PngPicture, TransparentPartsOfPaletteImagesShowBlack) {
+    TBytes extra = PngChunk("PLTE", {200, 10, 10, 0, 0, 0, 10, 200, 10});
+    Append(extra, PngChunk("tRNS", {0}));
+    auto p = LoadPicture(SimplePng(IhdrData(3, 1, 8, 3), {0, 0, 1, 2}, extra));
+    EXPECT_EQ(PixelColour(*p, 0, 0), 0u);
+    EXPECT_EQ(PixelColour(*p, 2, 0), 0x0AC80Au);
+    // Blended entries land on the nearest colour of the file's own table.
+    extra = PngChunk("PLTE", {255, 255, 255, 0, 0, 0, 130, 130, 130});
+    Append(extra, PngChunk("tRNS", {128, 255, 255}));
+    p = LoadPicture(SimplePng(IhdrData(3, 1, 8, 3), {0, 0, 1, 2}, extra));
+    EXPECT_EQ(PixelColour(*p, 0, 0), 0x828282u);
+}
+
 TEST(PngPicture, LoadsFromAFileAndPassesErrorsOn) {
     test::TTempDir dir;
     const TBytes file = SimplePng(IhdrData(3, 2, 8, 0), {0, 1, 2, 3, 0, 4, 5, 6});
