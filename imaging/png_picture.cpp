@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "imaging/png_picture.h"
 
-#include "imaging/image_messages.h"
 #include "platform/error.h"
+#include "png/png_messages.h"
 
 #include <cstring>
 
@@ -70,7 +70,7 @@ void TPngPicture::WriteFileHeader(TStream&) {}
 
 void TPngPicture::WriteData(TStream&, bool) {
     // Nothing in the program saves a picture as PNG; the decoder has no encoder.
-    throw EPixError(Fmt(SFormatNotSupported, "PNG writing"));
+    throw EPixError(SPngSaveNotSupported);
 }
 
 }  // namespace pix

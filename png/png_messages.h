@@ -49,5 +49,7 @@ inline constexpr const char* SPngNoSuchPaletteEntry = "There is no such palette 
 inline constexpr const char* SPngInvalidColorFormat =
     "This \"Portable Network Graphics\" image has an invalid combination of colour type %u "
     "and bit depth %u.";
+// The decoder has no encoder: nothing in the program saves a picture as PNG.
+inline constexpr const char* SPngSaveNotSupported = "Saving pictures as PNG is not supported";
 
 }  // namespace pix
