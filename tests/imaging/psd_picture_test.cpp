@@ -49,7 +49,8 @@ struct TPsdBuilder {
         StoreLE16(b.data() + 28, static_cast<std::uint16_t>(Base));
         StoreLE16(b.data() + 32, static_cast<std::uint16_t>(Levels));
         b[104] = static_cast<std::uint8_t>(CommentLength < 0 ? Comment.size() : CommentLength);
-        std::copy_n(Comment.begin(), std::min<std::size_t>(Comment.size(), 64), b.begin() + 105);
+        // A plain loop: GCC 12 misjudges the bounds of std::copy_n into this vector.
+        for (std::size_t i = 0; i < Comment.size() && i < 64; ++i) b[105 + i] = Comment[i];
         if (Samples.empty()) {
             const long n =
                 SampleBytes >= 0 ? SampleBytes : std::abs(long{Width} * long{Height}) * 2;
