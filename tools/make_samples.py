@@ -117,11 +117,14 @@ def main():
     particles(1024, 768, 90, 7).save(out / "particles-1024x768.jpg", quality=88)
     spots = particles(512, 384, 40, 11).convert("RGB")
     r, g, b = spots.split()
-    Image.merge("RGB", (r, g.point(lambda v: v * 3 // 4), b.point(lambda v: 255 - v))).save(
-        out / "false-colour-512x384.jpg", quality=90)
+    false_colour = Image.merge("RGB", (r, g.point(lambda v: v * 3 // 4), b.point(lambda v: 255 - v)))
+    false_colour.save(out / "false-colour-512x384.jpg", quality=90)
     particles(320, 240, 25, 3).point(lambda v: 255 if v > 140 else 0).convert("1").save(
         out / "mask-320x240.bmp")
     particles(400, 300, 30, 5).quantize(16).save(out / "sixteen-colours-400x300.bmp")
+
+    colour = false_colour.resize((384, 288)).quantize(64)
+    colour.save(out / "false-colour-palette-384x288.png")
 
     sem = particles(512, 384, 35, 21)
     (out / "sem-16bit-512x384.tif").write_bytes(tiff([(
