@@ -9,6 +9,8 @@ from pathlib import Path
 
 from PIL import Image, ImageDraw, ImageFilter
 
+from tiff_bytes import ascii_tag, tiff, vexa_header, vexa_layout
+
 
 def grating(width, height, period):
     img = Image.new("L", (width, height))
@@ -34,51 +36,6 @@ def particles(width, height, count, seed):
     return Image.blend(img, noise, 0.15)
 
 
-def tiff(images):
-    """A little-endian TIFF; each image is (width, height, bits per sample, pixel bytes,
-    [(tag, type, count, value bytes)]). Values longer than 4 bytes follow the directory."""
-    out = bytearray(b"II*\0" + struct.pack("<I", 8))
-    for index, (width, height, bits, pixels, extra) in enumerate(images):
-        entries = [
-            (256, 4, 1, struct.pack("<I", width)),
-            (257, 4, 1, struct.pack("<I", height)),
-            (258, 3, 1, struct.pack("<H", bits)),
-            (259, 3, 1, struct.pack("<H", 1)),
-            (262, 3, 1, struct.pack("<H", 1)),
-            (273, 4, 1, None),
-            (278, 4, 1, struct.pack("<I", height)),
-            (279, 4, 1, struct.pack("<I", len(pixels))),
-        ] + list(extra)
-        entries.sort(key=lambda e: e[0])
-        data_at = len(out) + 2 + 12 * len(entries) + 4
-        blocks = bytearray()
-        fields = []
-        for tag, ftype, count, value in entries:
-            if value is not None and len(value) > 4:
-                fields.append((tag, ftype, count, struct.pack("<I", data_at + len(blocks))))
-                blocks += value + (b"\0" if len(value) % 2 else b"")
-            else:
-                fields.append((tag, ftype, count, value))
-        strip_at = data_at + len(blocks)
-        end = strip_at + len(pixels)
-        following = end + end % 2 if index + 1 < len(images) else 0
-        out += struct.pack("<H", len(entries))
-        for tag, ftype, count, value in fields:
-            if value is None:
-                value = struct.pack("<I", strip_at)
-            out += struct.pack("<HHI", tag, ftype, count) + value.ljust(4, b"\0")
-        out += struct.pack("<I", following)
-        out += blocks + pixels
-        if len(out) % 2:
-            out += b"\0"
-    return bytes(out)
-
-
-def ascii_tag(tag, text):
-    data = text.encode("cp1252") + b"\0"
-    return (tag, 2, len(data), data)
-
-
 def microscope_header(mag, wd, hv, number, when):
     """The acquisition system's header tag: version 256, then (id, length, data) items."""
     items = [
@@ -90,19 +47,7 @@ def microscope_header(mag, wd, hv, number, when):
         (14, struct.pack("<8H", *when)),
         (15, struct.pack("<i", number)),
     ]
-    data = struct.pack("<H", 256)
-    for ident, payload in items:
-        data += struct.pack("<Hi", ident, len(payload)) + payload
-    return (65521, 1, len(data), data)
-
-
-def layout(boxes):
-    data = bytearray(708)
-    struct.pack_into("<H", data, 0, 256)
-    struct.pack_into("<H", data, 66, len(boxes))
-    for i, (x, y, w, h) in enumerate(boxes):
-        struct.pack_into("<HHHHH", data, 68 + 10 * i, 0, x, y, w, h)
-    return (65520, 1, len(data), bytes(data))
+    return vexa_header(items)
 
 
 def sixteen_bit(img, low, high):
@@ -129,8 +74,8 @@ def main():
     sem = particles(512, 384, 35, 21)
     (out / "sem-16bit-512x384.tif").write_bytes(tiff([(
         512, 384, 16, sixteen_bit(sem, 700, 3600),
-        [ascii_tag(270, "Gold particles on carbon, secondary electrons"),
-         ascii_tag(315, "Sample Lab"),
+        [ascii_tag(270, b"Gold particles on carbon, secondary electrons"),
+         ascii_tag(315, b"Sample Lab"),
          microscope_header(25000.0, 8.5, 15.0, 17, (2026, 11, 0, 30, 9, 41, 7, 0))])]))
 
     tiles = []
@@ -138,12 +83,12 @@ def main():
     for i in range(4):
         tile = particles(256, 192, 12, 40 + i)
         x, y = (i % 2) * 256, (i // 2) * 192
-        extra = [ascii_tag(270, "Field %d" % (i + 1))]
+        extra = [ascii_tag(270, b"Field %d" % (i + 1))]
         if i == 0:
             extra += [microscope_header(5000.0, 10.0, 20.0, 3, (2026, 11, 0, 30, 10, 5, 0, 0))]
         boxes.append((x, y, 256, 192))
         tiles.append([256, 192, 8, bytes(tile.getdata()), extra])
-    tiles[0][4].append(layout(boxes))
+    tiles[0][4].append(vexa_layout(len(boxes), boxes))
     (out / "mosaic-4-fields.tif").write_bytes(tiff([tuple(t) for t in tiles]))
 
 

@@ -20,6 +20,9 @@ import subprocess
 import sys
 import tempfile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+from tiff_bytes import ascii_tag, tiff, vexa_header, vexa_layout  # noqa: E402
+
 ENTRY_KEYS = {
     "file", "FileDate", "Width", "Height", "DataSize", "BitCount", "ImageCount",
     "Comment", "Author", "Copyright", "ParamValue3", "ParamValue4", "ParamValue6",
@@ -34,70 +37,6 @@ failures = []
 def check(condition, what):
     if not condition:
         failures.append(what)
-
-
-def tiff(images):
-    """A little-endian TIFF of 8-bit grey images; each image is (width, height, pixel
-    bytes, [(tag, type, count, value bytes)]). Values longer than 4 bytes go after the
-    directory."""
-    out = bytearray(b"II*\0" + struct.pack("<I", 8))
-    for index, (width, height, pixels, extra) in enumerate(images):
-        entries = [
-            (256, 4, 1, struct.pack("<I", width)),
-            (257, 4, 1, struct.pack("<I", height)),
-            (258, 3, 1, struct.pack("<H", 8)),
-            (259, 3, 1, struct.pack("<H", 1)),
-            (262, 3, 1, struct.pack("<H", 1)),
-            (273, 4, 1, None),  # strip offset, known once the data is laid out
-            (278, 4, 1, struct.pack("<I", height)),
-            (279, 4, 1, struct.pack("<I", len(pixels))),
-        ] + list(extra)
-        entries.sort(key=lambda e: e[0])
-        ifd = len(out)
-        data_at = ifd + 2 + 12 * len(entries) + 4
-        blocks = bytearray()
-        fields = []
-        for tag, ftype, count, value in entries:
-            if value is not None and len(value) > 4:
-                fields.append((tag, ftype, count, struct.pack("<I", data_at + len(blocks))))
-                blocks += value + (b"\0" if len(value) % 2 else b"")
-            else:
-                fields.append((tag, ftype, count, value))
-        strip_at = data_at + len(blocks)
-        end = strip_at + len(pixels)
-        end += end % 2
-        following = end if index + 1 < len(images) else 0
-        out += struct.pack("<H", len(entries))
-        for tag, ftype, count, value in fields:
-            if value is None:
-                value = struct.pack("<I", strip_at)
-            out += struct.pack("<HHI", tag, ftype, count) + value.ljust(4, b"\0")
-        out += struct.pack("<I", following)
-        out += blocks + pixels
-        if len(out) % 2:
-            out += b"\0"
-    return bytes(out)
-
-
-def ascii_tag(tag, text):
-    data = text + b"\0"
-    return (tag, 2, len(data), data)
-
-
-def vexa_header(items):
-    data = struct.pack("<H", 256)
-    for ident, payload in items:
-        data += struct.pack("<Hi", ident, len(payload)) + payload
-    return (65521, 1, len(data), data)
-
-
-def vexa_layout(placed, boxes):
-    data = bytearray(708)
-    struct.pack_into("<HH", data, 0, 256, 0)
-    struct.pack_into("<H", data, 66, placed)
-    for i, (x, y, w, h) in enumerate(boxes):
-        struct.pack_into("<HHHHH", data, 68 + 10 * i, 0, x, y, w, h)
-    return (65520, 1, len(data), bytes(data))
 
 
 def run(cli, files):
@@ -135,7 +74,7 @@ def main():
         points = b"\x03Pos".ljust(20, b"\0") + struct.pack("<iiii", 0, 0, 1, 8) + b"\x01" * 8
         record_time = struct.pack("<8H", 2026, 12, 2, 8, 9, 30, 15, 250)
         with open(single, "wb") as f:
-            f.write(tiff([(6, 3, bytes(range(18)), [
+            f.write(tiff([(6, 3, 8, bytes(range(18)), [
                 ascii_tag(270, b"Caf\xe9 \"q\" \\\r\n\x01end"),
                 ascii_tag(315, b"M\xfcller"),
                 vexa_header([
@@ -153,9 +92,9 @@ def main():
         multi = os.path.join(tmp, "multi.tif")
         with open(multi, "wb") as f:
             f.write(tiff([
-                (4, 4, b"\0" * 16, [ascii_tag(270, b"a"),
+                (4, 4, 8, b"\0" * 16, [ascii_tag(270, b"a"),
                                     vexa_layout(3, [(10, 20, 40, 40), (50, 20, 40, 40), (0, 0, 500, 500)])]),
-                (4, 4, b"\x80" * 16, [ascii_tag(270, b"b")]),
+                (4, 4, 8, b"\x80" * 16, [ascii_tag(270, b"b")]),
             ]))
         bad = os.path.join(tmp, "bad.bmp")
         with open(bad, "wb") as f:
