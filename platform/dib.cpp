@@ -163,8 +163,10 @@ std::uint32_t GetColor(const TSource& src, const std::uint8_t* row, std::int64_t
 template <int N>
 using TBits = std::integral_constant<int, N>;
 
-template <class F>
-void DispatchSource(int bits, F&& f) {
+// Calls f with the bit count as a compile-time constant; counts other than 1, 4 and 8 go
+// to `Wide` (32 for sources, which may be BGRX; 24 for targets).
+template <int Wide, class F>
+void DispatchBits(int bits, F&& f) {
     switch (bits) {
         case 1:
             f(TBits<1>{});
@@ -179,27 +181,19 @@ void DispatchSource(int bits, F&& f) {
             f(TBits<24>{});
             break;
         default:
-            f(TBits<32>{});
+            f(TBits<Wide>{});
             break;
     }
 }
 
 template <class F>
+void DispatchSource(int bits, F&& f) {
+    DispatchBits<32>(bits, std::forward<F>(f));
+}
+
+template <class F>
 void DispatchTarget(int bits, F&& f) {
-    switch (bits) {
-        case 1:
-            f(TBits<1>{});
-            break;
-        case 4:
-            f(TBits<4>{});
-            break;
-        case 8:
-            f(TBits<8>{});
-            break;
-        default:
-            f(TBits<24>{});
-            break;
-    }
+    DispatchBits<24>(bits, std::forward<F>(f));
 }
 
 // ---- nearest palette entry ----
