@@ -1,0 +1,284 @@
+// SPDX-License-Identifier: MIT
+#include "platform/thread.h"
+
+#include <QCoreApplication>
+#include <QObject>
+#include <QThread>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <set>
+#include <thread>
+
+namespace pix {
+namespace {
+
+// The object on the main thread that synchronized calls are posted to. It is a child of
+// the application, so it goes away with it; its destructor clears the pointer under the
+// registry's lock, and Qt then deletes the calls still queued for it, which refuses them.
+class TDispatcher : public QObject {
+public:
+    using QObject::QObject;
+    ~TDispatcher() override;
+};
+
+struct TRegistry {
+    std::mutex Lock;
+    std::condition_variable Changed;
+    std::set<TThread*> Threads;
+    int Running = 0;
+    TDispatcher* Dispatcher = nullptr;
+    TThread::TExceptionReport Report;
+};
+
+TRegistry& Registry() {
+    // Never destroyed: a detached worker may still finish after static destruction began.
+    static TRegistry* registry = new TRegistry;
+    return *registry;
+}
+
+TDispatcher::~TDispatcher() {
+    std::lock_guard lock(Registry().Lock);
+    if (Registry().Dispatcher == this) Registry().Dispatcher = nullptr;
+}
+
+bool OnMainThread() {
+    const QCoreApplication* app = QCoreApplication::instance();
+    return app != nullptr && QThread::currentThread() == app->thread();
+}
+
+void WriteToStderr(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "Unknown exception in a worker thread\n");
+    }
+}
+
+}  // namespace
+
+// One synchronized call: the worker waits until the main thread has run it or refused it.
+struct TThread::TTicket {
+    enum TState { Pending, Done, Refused };
+    std::mutex Lock;
+    std::condition_variable Finished;
+    TState State = Pending;
+    std::exception_ptr Error;
+
+    void Finish(TState state, std::exception_ptr error = {}) {
+        {
+            std::lock_guard lock(Lock);
+            if (State != Pending) return;
+            State = state;
+            Error = std::move(error);
+        }
+        Finished.notify_all();
+    }
+    bool IsPending() {
+        std::lock_guard lock(Lock);
+        return State == Pending;
+    }
+};
+
+namespace {
+
+// What travels through the event queue. Destroying it unrun (the dispatcher or the
+// application went away) refuses the ticket, so the worker never waits for ever.
+struct TQueuedCall {
+    std::shared_ptr<TThread::TTicket> Ticket;
+    std::function<void()> Method;
+    std::weak_ptr<void> Target;
+    bool HasTarget = false;
+
+    ~TQueuedCall() { Ticket->Finish(TThread::TTicket::Refused); }
+
+    void Run() {
+        if (!Ticket->IsPending()) return;  // refused by a shutdown meanwhile
+        if (HasTarget && Target.expired()) {
+            Ticket->Finish(TThread::TTicket::Refused);
+            return;
+        }
+        try {
+            Method();
+            Ticket->Finish(TThread::TTicket::Done);
+        } catch (...) {
+            Ticket->Finish(TThread::TTicket::Done, std::current_exception());
+        }
+    }
+};
+
+}  // namespace
+
+TThread::TThread() {
+    TRegistry& registry = Registry();
+    std::lock_guard lock(registry.Lock);
+    registry.Threads.insert(this);
+    QCoreApplication* app = QCoreApplication::instance();
+    if (registry.Dispatcher == nullptr && app != nullptr) {
+        registry.Dispatcher = new TDispatcher(app);  // owned by the application
+    }
+}
+
+TThread::~TThread() {
+    bool running;
+    {
+        std::lock_guard lock(Registry().Lock);
+        running = FStarted && !FFinished;
+    }
+    // A free-on-terminate thread deletes itself after its body, so only an owner's delete
+    // of a running thread gets here with `running` set.
+    if (running && !FreeOnTerminate) {
+        Terminate();
+        WaitFor();
+    }
+    TRegistry& registry = Registry();
+    std::lock_guard lock(registry.Lock);
+    registry.Threads.erase(this);
+}
+
+void TThread::Resume() {
+    TRegistry& registry = Registry();
+    {
+        std::lock_guard lock(registry.Lock);
+        if (FStarted) return;
+        FStarted = true;
+        ++registry.Running;
+    }
+    std::thread([this] { Run(); }).detach();
+}
+
+void TThread::Run() {
+    try {
+        Execute();
+    } catch (...) {
+        Report(std::current_exception());
+    }
+    if (OnTerminate) {
+        try {
+            Synchronize([this] { OnTerminate(*this); });
+        } catch (...) {
+            Report(std::current_exception());
+        }
+    }
+    Terminate();
+    const bool freeIt = FreeOnTerminate;
+    TRegistry& registry = Registry();
+    if (freeIt) {
+        delete this;
+    } else {
+        std::lock_guard lock(registry.Lock);
+        FFinished = true;
+    }
+    // Nothing of the object may be touched from here on: its owner may free it at once.
+    {
+        std::lock_guard lock(registry.Lock);
+        --registry.Running;
+    }
+    registry.Changed.notify_all();
+}
+
+void TThread::Report(std::exception_ptr error) {
+    TExceptionReport report;
+    {
+        std::lock_guard lock(Registry().Lock);
+        report = Registry().Report;
+    }
+    bool shown = false;
+    if (report) {
+        try {
+            shown = Synchronize([&] { report(*this, error); });
+        } catch (...) {
+            shown = false;
+        }
+    }
+    if (!shown) WriteToStderr(error);
+}
+
+bool TThread::Synchronize(const std::function<void()>& method) {
+    if (OnMainThread()) {
+        if (FHasTarget && FTarget.expired()) {
+            Terminate();
+            return false;
+        }
+        method();
+        return true;
+    }
+    auto ticket = std::make_shared<TTicket>();
+    TRegistry& registry = Registry();
+    {
+        std::lock_guard lock(registry.Lock);
+        if (FRefused || registry.Dispatcher == nullptr) {
+            Terminate();
+            return false;
+        }
+        FTicket = ticket;
+        // Qt 6 wants a copyable functor; the call itself lives once, behind a shared_ptr.
+        auto call = std::make_shared<TQueuedCall>();
+        call->Ticket = ticket;
+        call->Method = method;
+        call->Target = FTarget;
+        call->HasTarget = FHasTarget;
+        // The dispatcher cannot be destroyed while the lock is held.
+        QMetaObject::invokeMethod(
+            registry.Dispatcher, [call] { call->Run(); }, Qt::QueuedConnection);
+    }
+    {
+        std::unique_lock lock(ticket->Lock);
+        ticket->Finished.wait(lock, [&] { return ticket->State != TTicket::Pending; });
+    }
+    {
+        std::lock_guard lock(registry.Lock);
+        FTicket.reset();
+    }
+    if (ticket->State == TTicket::Refused) {
+        Terminate();
+        return false;
+    }
+    if (ticket->Error) std::rethrow_exception(ticket->Error);
+    return true;
+}
+
+void TThread::WaitFor() {
+    TRegistry& registry = Registry();
+    const bool mainThread = OnMainThread();
+    std::unique_lock lock(registry.Lock);
+    while (FStarted && !FFinished) {
+        if (mainThread) {
+            // The body may be waiting for a synchronized call: let it run.
+            lock.unlock();
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            lock.lock();
+            registry.Changed.wait_for(lock, std::chrono::milliseconds(1));
+        } else {
+            registry.Changed.wait(lock);
+        }
+    }
+}
+
+bool TThread::ShutdownAll(int timeoutMs) {
+    TRegistry& registry = Registry();
+    std::unique_lock lock(registry.Lock);
+    for (TThread* thread : registry.Threads) {
+        thread->Terminate();
+        thread->FRefused = true;
+        if (thread->FTicket) thread->FTicket->Finish(TTicket::Refused);
+    }
+    return registry.Changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                     [&] { return registry.Running == 0; });
+}
+
+int TThread::RunningCount() {
+    std::lock_guard lock(Registry().Lock);
+    return Registry().Running;
+}
+
+void TThread::SetExceptionReport(TExceptionReport report) {
+    std::lock_guard lock(Registry().Lock);
+    Registry().Report = std::move(report);
+}
+
+}  // namespace pix

@@ -1,0 +1,107 @@
+// SPDX-License-Identifier: MIT
+// Worker threads that hand their results to the main thread and wait while it takes them.
+//
+// A thread is created suspended on the main thread, started once with Resume, and polls
+// Terminated at points of its own choosing. Synchronize runs a call on the main thread
+// (through the application's event loop) while the worker waits for it to return.
+//
+// Nobody has to wait for a worker. A worker whose receiver is destroyed first is detached:
+// the receiver owns a TSyncTarget, and a call that reaches the main thread after the
+// target is gone is dropped and its worker terminated. ShutdownAll ends every worker
+// before the application object goes away; it never waits on a worker that is itself
+// waiting for the main thread, since it refuses such calls first.
+#pragma once
+
+#include <atomic>
+#include <exception>
+#include <functional>
+#include <memory>
+
+namespace pix {
+
+// The lifetime of an object on the main thread that workers call into. Create and destroy
+// it on the main thread.
+class TSyncTarget {
+public:
+    TSyncTarget() : FToken(std::make_shared<char>()) {}
+    TSyncTarget(const TSyncTarget&) = delete;
+    TSyncTarget& operator=(const TSyncTarget&) = delete;
+
+    std::weak_ptr<void> Token() const { return FToken; }
+
+private:
+    std::shared_ptr<char> FToken;
+};
+
+class TThread {
+public:
+    // Always created suspended; create threads on the main thread.
+    TThread();
+    // A thread that is not freed by itself must have ended or be destroyed by its owner,
+    // who then terminates it and waits (processing the main thread's calls meanwhile).
+    virtual ~TThread();
+    TThread(const TThread&) = delete;
+    TThread& operator=(const TThread&) = delete;
+
+    // Starts the body on a thread of its own; later calls do nothing.
+    void Resume();
+    // Asks the body to end at its next check; any thread may call it.
+    void Terminate() { FTerminated.store(true, std::memory_order_relaxed); }
+    bool Terminated() const { return FTerminated.load(std::memory_order_relaxed); }
+
+    // The thread deletes itself when its body has ended. Set before Resume.
+    bool FreeOnTerminate = false;
+    // Called through Synchronize once the body has ended, before a free-on-terminate
+    // thread deletes itself.
+    std::function<void(TThread& sender)> OnTerminate;
+    // The receiver of the synchronized calls; without one the calls always run.
+    void SetSyncTarget(const TSyncTarget& target) {
+        FTarget = target.Token();
+        FHasTarget = true;
+    }
+
+    // Waits until the body has returned (not for free-on-terminate threads). On the main
+    // thread the application's events keep being processed, so that the body's
+    // synchronized calls still run.
+    void WaitFor();
+
+    // Terminates every thread, refuses their pending and later synchronized calls, and
+    // waits up to timeoutMs for their bodies to end. True when none is left running.
+    // Call it on the main thread before the application object is destroyed.
+    static bool ShutdownAll(int timeoutMs);
+    // Bodies that have started and not yet ended.
+    static int RunningCount();
+
+    // Where an exception that leaves a body (or an OnTerminate handler) goes: a handler
+    // that runs on the main thread. Without one, or without an application, the message is
+    // written to standard error.
+    using TExceptionReport = std::function<void(const TThread& sender, std::exception_ptr error)>;
+    static void SetExceptionReport(TExceptionReport report);
+
+    // One synchronized call on its way; the source defines it.
+    struct TTicket;
+
+protected:
+    virtual void Execute() = 0;
+
+    // Runs `method` on the main thread while this thread waits for it. An exception thrown
+    // by `method` is rethrown here. Returns false, and terminates this thread, when the
+    // call could not run: no application exists, the program is shutting down, or the sync
+    // target is gone. Called on the main thread itself, it runs the method at once.
+    bool Synchronize(const std::function<void()>& method);
+
+private:
+    void Run();
+    void Report(std::exception_ptr error);
+
+    std::atomic<bool> FTerminated{false};
+    bool FStarted = false;
+    bool FHasTarget = false;
+    std::weak_ptr<void> FTarget;
+    // Guarded by the registry's lock.
+    bool FFinished = false;
+    bool FRefused = false;
+    std::shared_ptr<TTicket> FTicket;
+};
+
+}  // namespace pix
