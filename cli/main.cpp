@@ -6,9 +6,12 @@
 //   pixorama-cli info FILE...          one line of header values per file
 //   pixorama-cli info --json FILE...   the thumbnail entry of each file as one JSON object
 //   pixorama-cli thumb FILE OUT.bmp [--box WxH]   the thumbnail as the cache file holds it
+//   pixorama-cli thumbs DIR [--box WxH] [--threads N] [--quiet]   a folder's thumbnails
+//                                      through the generation thread and its cache file
 //
 // Errors go to stderr as "pixorama-cli: FILE: MESSAGE"; the exit status is 0 when every
 // file succeeded, 1 when any failed and 2 for a wrong call.
+#include "cli/thumbs_command.h"
 #include "imaging/bmp_picture.h"
 #include "imaging/image_messages.h"
 #include "imaging/picture_factory.h"
@@ -44,21 +47,28 @@ constexpr const char* SNoThumbnail = "no thumbnail could be made";
 constexpr int kMaxBoxSide = 4096;
 
 void Usage(FILE* out) {
-    std::fprintf(out,
-                 "usage: %s convert IN OUT.bmp|OUT.tif\n"
-                 "       %s info [--json] FILE...\n"
-                 "       %s thumb FILE OUT.bmp [--box WxH]\n"
-                 "\n"
-                 "convert  loads IN with the picture class chosen by its extension (.bmp, .jpg,\n"
-                 "         .png, .tif, anything else the raw format) and writes it as a BMP file\n"
-                 "         with the same bit count and colour table, or as a TIFF file (a TIFF\n"
-                 "         input keeps its fields and 16-bit samples).\n"
-                 "info     prints width, height, bit count, palette kind, image size and\n"
-                 "         description of each file, one line per file. With --json, prints the\n"
-                 "         thumbnail entry of each file (box 112x96) as one JSON object per line.\n"
-                 "thumb    makes the thumbnail of FILE for the box (default 112x96) and writes it\n"
-                 "         as the BMP data the thumbnail cache holds.\n",
-                 kProgram, kProgram, kProgram);
+    std::fprintf(
+        out,
+        "usage: %s convert IN OUT.bmp|OUT.tif\n"
+        "       %s info [--json] FILE...\n"
+        "       %s thumb FILE OUT.bmp [--box WxH]\n"
+        "       %s thumbs DIR [--box WxH] [--threads N] [--quiet]\n"
+        "\n"
+        "convert  loads IN with the picture class chosen by its extension (.bmp, .jpg,\n"
+        "         .png, .tif, anything else the raw format) and writes it as a BMP file\n"
+        "         with the same bit count and colour table, or as a TIFF file (a TIFF\n"
+        "         input keeps its fields and 16-bit samples).\n"
+        "info     prints width, height, bit count, palette kind, image size and\n"
+        "         description of each file, one line per file. With --json, prints the\n"
+        "         thumbnail entry of each file (box 112x96) as one JSON object per line.\n"
+        "thumb    makes the thumbnail of FILE for the box (default 112x96) and writes it\n"
+        "         as the BMP data the thumbnail cache holds.\n"
+        "thumbs   makes the thumbnails of a folder as the program's grid does, through\n"
+        "         the folder's cache file \"pixorama.dtd\", which it writes or refreshes.\n"
+        "         Prints INDEX, NAME and cache or made per delivered entry, then INDEX,\n"
+        "         NAME and none for each file without one, then a summary line.\n"
+        "         --threads N decodes on N workers (0, the default: one per core).\n",
+        kProgram, kProgram, kProgram, kProgram);
 }
 
 void Report(const std::string& file, const std::string& message) {
@@ -453,6 +463,7 @@ int main(int argc, char** argv) {
     if (command == "convert") return pix::Convert(rest);
     if (command == "info") return pix::Info(rest);
     if (command == "thumb") return pix::Thumb(rest);
+    if (command == "thumbs") return pix::ThumbsCommand(rest);
     if (command == "--help" || command == "-h" || command == "help") {
         pix::Usage(stdout);
         return 0;

@@ -29,6 +29,9 @@ struct TThumbInfo : TAcquisitionInfo {
 
     // Back to the empty state; the thumbnail is freed.
     void Clear();
+    // Copies every member of `source` and takes its thumbnail over, so that each bitmap
+    // keeps exactly one owner; `source` is left without a thumbnail.
+    void TakeFrom(TThumbInfo& source);
 };
 
 // The grid's entries, one per file, in the order of its file list.

@@ -1,0 +1,298 @@
+// SPDX-License-Identifier: MIT
+#include "thumbs/thumb_cache.h"
+
+#include "imaging/bmp_picture.h"
+#include "platform/byte_order.h"
+#include "platform/error.h"
+#include "platform/file_io.h"
+#include "platform/span_reader.h"
+#include "thumbs/thumb_messages.h"
+
+#include <cstring>
+#include <limits>
+
+namespace pix {
+namespace {
+
+// Fixed-size members are read from the start of their item; a shorter item is a bad record.
+template <typename T>
+void ReadFixed(const TSpanReader& reader, std::int64_t at, std::uint32_t length, T& member) {
+    if (length < sizeof(T)) throw EStreamError(SReadError);
+    const auto bytes = reader.SubSpan(static_cast<std::uint64_t>(at), sizeof(T));
+    std::memcpy(&member, bytes.data(), sizeof(T));
+}
+
+void ReadText(const TSpanReader& reader, std::int64_t at, std::uint32_t length,
+              std::string& member) {
+    const auto bytes = reader.SubSpan(static_cast<std::uint64_t>(at), length);
+    member.assign(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+void PutU16(std::uint8_t* p, std::uint16_t v) { StoreLE16(p, v); }
+void PutU32(std::uint8_t* p, std::uint32_t v) { StoreLE32(p, v); }
+
+void WriteHeader(TStream& stream, std::uint16_t tag, std::uint32_t length) {
+    std::uint8_t bytes[kThumbItemHeaderSize];
+    PutU16(bytes, tag);
+    PutU32(bytes + 2, length);
+    stream.WriteBuffer(bytes, sizeof bytes);
+}
+
+// The length of what follows a header written at `start`, which must fit 32 bits.
+std::uint32_t LengthSince(TStream& stream, std::int64_t start) {
+    const std::int64_t length = stream.Size() - start - kThumbItemHeaderSize;
+    if (length > std::numeric_limits<std::int32_t>::max()) throw EPixError(SThumbCacheTooLarge);
+    return static_cast<std::uint32_t>(length);
+}
+
+template <typename T>
+void WriteItem(TStream& stream, std::uint16_t tag, const T& value) {
+    WriteHeader(stream, tag, sizeof(T));
+    stream.WriteBuffer(&value, sizeof(T));
+}
+
+void WriteText(TStream& stream, std::uint16_t tag, const std::string& text) {
+    if (text.empty()) return;
+    if (text.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
+        throw EPixError(SThumbCacheTooLarge);
+    WriteHeader(stream, tag, static_cast<std::uint32_t>(text.size()));
+    stream.WriteBuffer(text.data(), static_cast<std::int64_t>(text.size()));
+}
+
+template <typename T>
+void WriteNonZero(TStream& stream, std::uint16_t tag, T value) {
+    if (value != 0) WriteItem(stream, tag, value);
+}
+
+}  // namespace
+
+void ReadThumbRecord(std::span<const std::uint8_t> file, std::int64_t offset, TThumbInfo& info) {
+    info.Clear();
+    const TSpanReader reader(file);
+    if (offset < 0) throw EStreamError(SReadError);
+    const auto start = static_cast<std::uint64_t>(offset);
+    if (reader.U16(start) != kThumbRecordTag) throw EPixError(SInvalidThumbnailFile);
+    const std::uint64_t length = reader.U32(start + 2);
+
+    std::uint64_t consumed = 0;
+    std::uint64_t at = start + kThumbItemHeaderSize;
+    while (consumed < length) {
+        const std::uint16_t tag = reader.U16(at);
+        const std::uint32_t size = reader.U32(at + 2);
+        const auto data = static_cast<std::int64_t>(at + kThumbItemHeaderSize);
+        switch (tag) {
+            case itThumbnail: {
+                TSpanStream stream(reader.SubSpan(static_cast<std::uint64_t>(data), size));
+                auto thumbnail = std::make_unique<TBmpPicture>();
+                thumbnail->ReadFileHeader(stream);
+                thumbnail->LoadFromStream(stream);
+                info.Thumbnail = std::move(thumbnail);
+                break;
+            }
+            case itSize: {
+                std::int32_t size2[2];
+                ReadFixed(reader, data, size, size2);
+                info.Width = size2[0];
+                info.Height = size2[1];
+                break;
+            }
+            case itDataSize:
+                ReadFixed(reader, data, size, info.DataSize);
+                break;
+            case itImageCount:
+                ReadFixed(reader, data, size, info.ImageCount);
+                break;
+            case itBitCount:
+                ReadFixed(reader, data, size, info.BitCount);
+                break;
+            case itComment:
+                ReadText(reader, data, size, info.Comment);
+                break;
+            case itAuthor:
+                ReadText(reader, data, size, info.Author);
+                break;
+            case itCopyright:
+                ReadText(reader, data, size, info.Copyright);
+                break;
+            case itMagnification:
+                ReadFixed(reader, data, size, info.Magnification);
+                break;
+            case itWorkingDistance:
+                ReadFixed(reader, data, size, info.WorkingDistance);
+                break;
+            case itHighVoltage:
+                ReadFixed(reader, data, size, info.HighVoltage);
+                break;
+            case itParamValue3:
+                ReadFixed(reader, data, size, info.ParamValue3);
+                break;
+            case itParamValue4:
+                ReadFixed(reader, data, size, info.ParamValue4);
+                break;
+            case itParamValue6:
+                ReadFixed(reader, data, size, info.ParamValue6);
+                break;
+            case itParamFormat:
+                ReadText(reader, data, size, info.ParamFormat);
+                break;
+            case itParamNames:
+                ReadText(reader, data, size, info.ParamNames);
+                break;
+            case itLinescanData:
+                ReadFixed(reader, data, size, info.LinescanData);
+                break;
+            case itPointscanData:
+                ReadFixed(reader, data, size, info.PointscanData);
+                break;
+            case itRecordTime:
+                ReadFixed(reader, data, size, info.RecordTime);
+                break;
+            case itImageNumber:
+                ReadFixed(reader, data, size, info.ImageNumber);
+                break;
+            case itMeasurementData:
+                ReadFixed(reader, data, size, info.MeasurementData);
+                break;
+            case itEnd:
+                return;
+            default:
+                break;  // an item of a later version: skipped
+        }
+        // Every item ends where its length says, whatever its member took.
+        at += kThumbItemHeaderSize + std::uint64_t{size};
+        consumed += kThumbItemHeaderSize + std::uint64_t{size};
+    }
+}
+
+std::int32_t AppendThumbRecord(TMemoryStream& cache, const TThumbInfo& info) {
+    const std::int64_t start = cache.Size();
+    if (start > std::numeric_limits<std::int32_t>::max() - kThumbCacheHeaderSize)
+        throw EPixError(SThumbCacheTooLarge);
+    const auto offset = static_cast<std::int32_t>(start + kThumbCacheHeaderSize);
+    cache.Seek(0, soFromEnd);
+    WriteHeader(cache, kThumbRecordTag, 0);
+
+    if (info.Thumbnail) {
+        const std::int64_t item = cache.Size();
+        WriteHeader(cache, itThumbnail, 0);
+        info.Thumbnail->WriteFileHeader(cache);
+        info.Thumbnail->WriteData(cache, false);
+        const std::uint32_t length = LengthSince(cache, item);
+        cache.Seek(item, soFromBeginning);
+        WriteHeader(cache, itThumbnail, length);
+        cache.Seek(0, soFromEnd);
+    }
+    if (info.Width != 0 && info.Height != 0) {
+        const std::int32_t size[2] = {info.Width, info.Height};
+        WriteItem(cache, itSize, size);
+    }
+    WriteNonZero(cache, itDataSize, info.DataSize);
+    WriteNonZero(cache, itBitCount, info.BitCount);
+    WriteNonZero(cache, itImageCount, info.ImageCount);
+    WriteText(cache, itComment, info.Comment);
+    WriteText(cache, itAuthor, info.Author);
+    WriteText(cache, itCopyright, info.Copyright);
+    WriteNonZero(cache, itMagnification, info.Magnification);
+    WriteNonZero(cache, itHighVoltage, info.HighVoltage);
+    WriteNonZero(cache, itWorkingDistance, info.WorkingDistance);
+    WriteNonZero(cache, itParamValue3, info.ParamValue3);
+    WriteNonZero(cache, itParamValue4, info.ParamValue4);
+    WriteNonZero(cache, itParamValue6, info.ParamValue6);
+    WriteText(cache, itParamFormat, info.ParamFormat);
+    WriteText(cache, itParamNames, info.ParamNames);
+    WriteNonZero(cache, itLinescanData, info.LinescanData);
+    WriteNonZero(cache, itPointscanData, info.PointscanData);
+    if (info.RecordTime.wYear != 0) WriteItem(cache, itRecordTime, info.RecordTime);
+    WriteNonZero(cache, itImageNumber, info.ImageNumber);
+    WriteNonZero(cache, itMeasurementData, info.MeasurementData);
+    WriteHeader(cache, itEnd, 0);
+
+    const std::uint32_t length = LengthSince(cache, start);
+    cache.Seek(start, soFromBeginning);
+    WriteHeader(cache, kThumbRecordTag, length);
+    cache.Seek(0, soFromEnd);
+    return offset;
+}
+
+bool TThumbCacheReader::Open(const std::string& fileName, int thumbWidth, int thumbHeight) {
+    FView.reset();
+    FBytes = {};
+    FRemaining = 0;
+    try {
+        FView = TFileView::Open(fileName, fmOpenRead | fmShareDenyWrite);
+    } catch (const EPixError&) {
+        return false;  // missing, empty or unreadable: nothing to reuse
+    }
+    FBytes = FView->Bytes();
+    const TSpanReader reader(FBytes);
+    if (!reader.Contains(0, kThumbCacheHeaderSize)) return false;
+    if (std::memcmp(FBytes.data(), "DTDB", 4) != 0) return false;
+    if (reader.U16(6) != static_cast<std::uint16_t>(thumbWidth) ||
+        reader.U16(8) != static_cast<std::uint16_t>(thumbHeight) || thumbWidth < 0 ||
+        thumbHeight < 0 || thumbWidth > 0xFFFF || thumbHeight > 0xFFFF)
+        return false;
+    FPosition = reader.U32(16);
+    // The count is read here, so a directory offset outside the file fails at once.
+    try {
+        FRemaining = reader.U32(static_cast<std::uint64_t>(FPosition));
+    } catch (const EStreamError&) {
+        return false;
+    }
+    FPosition += 4;
+    return true;
+}
+
+bool TThumbCacheReader::NextEntry(TThumbCacheEntry& entry) {
+    if (FRemaining == 0) return false;
+    const TSpanReader reader(FBytes);
+    const auto at = static_cast<std::uint64_t>(FPosition);
+    entry.FileDate = static_cast<std::int32_t>(reader.U32(at));
+    entry.Offset = static_cast<std::int32_t>(reader.U32(at + 8));
+    const std::uint16_t nameLength = reader.U16(at + 12);
+    const auto name = reader.SubSpan(at + kThumbDirEntrySize, nameLength);
+    entry.Name.assign(reinterpret_cast<const char*>(name.data()), name.size());
+    FPosition += kThumbDirEntrySize + nameLength;
+    --FRemaining;
+    return true;
+}
+
+void TThumbCacheReader::ReadRecord(std::int32_t offset, TThumbInfo& info) const {
+    ReadThumbRecord(FBytes, offset, info);
+}
+
+void WriteThumbCache(const std::string& fileName, int thumbWidth, int thumbHeight,
+                     std::span<const std::uint8_t> records,
+                     const std::vector<TThumbCacheEntry>& entries) {
+    if (records.size() >
+        static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max() - kThumbCacheHeaderSize))
+        throw EPixError(SThumbCacheTooLarge);
+    TMemoryStream directory;
+    std::uint8_t count[4] = {};
+    directory.WriteBuffer(count, sizeof count);
+    std::uint32_t written = 0;
+    for (const TThumbCacheEntry& entry : entries) {
+        if (entry.Name.size() > 0xFFFF) continue;  // cannot be stored; made again next time
+        std::uint8_t bytes[kThumbDirEntrySize] = {};
+        PutU32(bytes, static_cast<std::uint32_t>(entry.FileDate));
+        PutU32(bytes + 8, static_cast<std::uint32_t>(entry.Offset));
+        PutU16(bytes + 12, static_cast<std::uint16_t>(entry.Name.size()));
+        directory.WriteBuffer(bytes, sizeof bytes);
+        directory.WriteBuffer(entry.Name.data(), static_cast<std::int64_t>(entry.Name.size()));
+        ++written;
+    }
+    PutU32(directory.Data().data(), written);
+
+    std::uint8_t header[kThumbCacheHeaderSize] = {'D', 'T', 'D', 'B'};
+    PutU16(header + 4, kThumbCacheVersion);
+    PutU16(header + 6, static_cast<std::uint16_t>(thumbWidth));
+    PutU16(header + 8, static_cast<std::uint16_t>(thumbHeight));
+    PutU32(header + 16, static_cast<std::uint32_t>(records.size() + kThumbCacheHeaderSize));
+
+    TAtomicFile file(fileName);
+    file.Write(header, sizeof header);
+    file.Write(records.data(), records.size());
+    file.Write(directory.Data().data(), directory.Data().size());
+    file.Commit();
+}
+
+}  // namespace pix

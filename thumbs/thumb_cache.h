@@ -1,0 +1,103 @@
+// SPDX-License-Identifier: MIT
+// The folder's thumbnail cache file "pixorama.dtd": thumbnail records and their directory.
+//
+// All numbers are little-endian. The file is a 24-byte header ("DTDB", version 256, the
+// thumbnail box, the directory's offset), the records back to back, then the directory:
+// a 32-bit count and per file its date, its record's offset and its name. A record is a
+// 6-byte header (tag "IT", length of what follows) and items, each a 6-byte header (tag,
+// data length) and its data, ending with item 65535.
+#pragma once
+
+#include "imaging/stream.h"
+#include "thumbs/thumb_info.h"
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace pix {
+
+inline constexpr char kThumbCacheName[] = "pixorama.dtd";
+inline constexpr std::uint16_t kThumbCacheVersion = 256;
+inline constexpr std::int64_t kThumbCacheHeaderSize = 24;
+inline constexpr std::uint16_t kThumbRecordTag = 21577;  // "IT"
+inline constexpr std::int64_t kThumbItemHeaderSize = 6;
+inline constexpr std::int64_t kThumbDirEntrySize = 14;
+
+// Item tags of a record and the members they hold.
+enum : std::uint16_t {
+    itThumbnail = 1,  // a BMP file image
+    itSize = 16,      // Width, Height
+    itDataSize = 17,
+    itImageCount = 18,
+    itBitCount = 19,
+    itComment = 20,
+    itAuthor = 21,
+    itCopyright = 22,
+    itMagnification = 128,
+    itWorkingDistance = 129,
+    itHighVoltage = 130,
+    itParamValue3 = 131,
+    itParamValue4 = 132,
+    itParamValue6 = 133,
+    itParamFormat = 134,
+    itParamNames = 135,
+    itLinescanData = 136,
+    itPointscanData = 137,
+    itRecordTime = 138,
+    itImageNumber = 139,
+    itMeasurementData = 140,
+    itEnd = 65535,
+};
+
+// Reads the record at `offset` of the cache file's bytes into `info`, which is cleared
+// first; FileDate is left 0. Throws EPixError("Invalid thumbnail file") when the record
+// does not start with its tag, EStreamError when it runs past the end of the bytes, and
+// the BMP reader's error when the thumbnail item cannot be decoded. The thumbnail item is
+// decoded from its own bytes only.
+void ReadThumbRecord(std::span<const std::uint8_t> file, std::int64_t offset, TThumbInfo& info);
+
+// Appends the record of `info` at the end of `cache`, which holds the records that follow
+// the file's header, and returns the record's offset in the file (its place in `cache`
+// plus the header size). Items follow in the fixed order; members that are zero or empty
+// are left out.
+std::int32_t AppendThumbRecord(TMemoryStream& cache, const TThumbInfo& info);
+
+// One directory entry.
+struct TThumbCacheEntry {
+    std::int32_t FileDate = 0;
+    std::int32_t Offset = 0;
+    std::string Name;
+};
+
+// A cache file read whole, with its header checked and its directory walked entry by entry.
+class TThumbCacheReader {
+public:
+    // False, without an exception, when the file is missing or cannot be read, or its
+    // header is short, lacks "DTDB" or was made for another thumbnail box. The version is
+    // not checked.
+    bool Open(const std::string& fileName, int thumbWidth, int thumbHeight);
+    // The next directory entry; false after the last. Throws EStreamError when the
+    // directory runs past the end of the file.
+    bool NextEntry(TThumbCacheEntry& entry);
+    // The record of an entry, as ReadThumbRecord.
+    void ReadRecord(std::int32_t offset, TThumbInfo& info) const;
+
+private:
+    std::unique_ptr<class TFileView> FView;
+    std::span<const std::uint8_t> FBytes;
+    std::uint32_t FRemaining = 0;
+    std::int64_t FPosition = 0;
+};
+
+// Writes a complete cache file: header, the records of `records` (as AppendThumbRecord
+// made them), the directory of `entries` in their order. The file appears whole or not
+// at all: it is written under a temporary name beside the target and renamed over it, and
+// any failure removes the temporary file, keeps an older cache and raises the error.
+void WriteThumbCache(const std::string& fileName, int thumbWidth, int thumbHeight,
+                     std::span<const std::uint8_t> records,
+                     const std::vector<TThumbCacheEntry>& entries);
+
+}  // namespace pix

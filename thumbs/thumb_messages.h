@@ -1,0 +1,11 @@
+// SPDX-License-Identifier: MIT
+// Message texts of the thumbnail engine. None is shown: a bad cache file only costs the
+// reuse of its thumbnails.
+#pragma once
+
+namespace pix {
+
+inline constexpr const char* SInvalidThumbnailFile = "Invalid thumbnail file";
+inline constexpr const char* SThumbCacheTooLarge = "Thumbnail cache file too large";
+
+}  // namespace pix

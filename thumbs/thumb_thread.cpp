@@ -1,0 +1,306 @@
+// SPDX-License-Identifier: MIT
+#include "thumbs/thumb_thread.h"
+
+#include "imaging/stream.h"
+#include "platform/file_system.h"
+#include "thumbs/thumb_cache.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace pix {
+namespace {
+
+// Orders names without regard to ASCII case, then by their bytes, so that names that
+// differ only in case stay apart and in a fixed order.
+bool NameLess(const std::string& a, const std::string& b) {
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        auto ca = static_cast<unsigned char>(a[i]);
+        auto cb = static_cast<unsigned char>(b[i]);
+        if (ca >= 'a' && ca <= 'z') ca = static_cast<unsigned char>(ca - 32);
+        if (cb >= 'a' && cb <= 'z') cb = static_cast<unsigned char>(cb - 32);
+        if (ca != cb) return ca < cb;
+    }
+    if (a.size() != b.size()) return a.size() < b.size();
+    return a < b;
+}
+
+// Entries read from the cache are handed over in groups: one wait for the main thread per
+// group instead of per entry keeps re-opening a large folder quick. A group closes after
+// this many entries or this long after its first one.
+constexpr std::size_t kCacheBatchCount = 64;
+constexpr auto kCacheBatchTime = std::chrono::milliseconds(20);
+
+}  // namespace
+
+// The Windows directory search matches "*.tif" and "*.jpg" also against "x.tiff" and
+// "x.jpeg" (through their short names), so those files belong to the folder as well.
+const std::vector<std::string> kThumbPatterns = {"*.tif", "*.tim", "*.bmp",  "*.jpg",
+                                                 "*.png", "*.psd", "*.tiff", "*.jpeg"};
+
+void TThumbFileList::Add(const std::string& name) {
+    const auto at = std::lower_bound(
+        FItems.begin(), FItems.end(), name,
+        [](const TThumbFile& item, const std::string& key) { return NameLess(item.Name, key); });
+    if (at != FItems.end() && at->Name == name) return;
+    FItems.insert(at, TThumbFile{name, 0, -1});
+}
+
+int TThumbFileList::Find(const std::string& name) const {
+    const auto at = std::lower_bound(
+        FItems.begin(), FItems.end(), name,
+        [](const TThumbFile& item, const std::string& key) { return NameLess(item.Name, key); });
+    if (at == FItems.end() || at->Name != name) return -1;
+    return static_cast<int>(at - FItems.begin());
+}
+
+std::vector<std::string> TThumbFileList::Names() const {
+    std::vector<std::string> names;
+    names.reserve(FItems.size());
+    for (const TThumbFile& item : FItems) names.push_back(item.Name);
+    return names;
+}
+
+TThumbThread::TThumbThread(const std::string& directory) : FDirectory(directory) {
+    if (FDirectory.empty() || FDirectory.back() != '/') FDirectory += '/';
+    FreeOnTerminate = true;
+}
+
+TThumbThread::~TThumbThread() {
+    // A thumbnail the receiver did not take over is freed with the record.
+    Info.Clear();
+}
+
+std::string TThumbThread::CacheFileName(const std::string& directory) {
+    return directory + kThumbCacheName;
+}
+
+void TThumbThread::Execute() {
+    ListFiles();
+    if (Terminated()) return;
+    if (OnFileList) {
+        const std::vector<std::string> names = FFiles.Names();
+        Synchronize([&] { OnFileList(*this, names); });
+    }
+    if (Terminated()) return;
+
+    FCache = std::make_unique<TMemoryStream>();
+    struct TFreeCache {
+        std::unique_ptr<TMemoryStream>& Cache;
+        ~TFreeCache() { Cache.reset(); }
+    } freeCache{FCache};
+    ReadCache();
+    FIndex = 0;
+    MakeThumbnails();
+    if (FChanged && !Terminated()) WriteCache();
+}
+
+void TThumbThread::ListFiles() {
+    for (const std::string& name : FindFiles(FDirectory, kThumbPatterns)) {
+        if (Terminated()) return;
+        FFiles.Add(name);
+    }
+}
+
+void TThumbThread::ReadCache() {
+    TThumbCacheReader reader;
+    if (!reader.Open(CacheFileName(FDirectory), ThumbWidth, ThumbHeight)) return;
+
+    struct TPending {
+        int Index;
+        TThumbInfo Info;
+    };
+    std::vector<TPending> batch;
+    auto batchStart = std::chrono::steady_clock::now();
+    auto flush = [&] {
+        if (batch.empty()) return;
+        if (OnThumb && !Terminated()) {
+            Synchronize([&] {
+                for (TPending& pending : batch) {
+                    if (Terminated()) break;
+                    FIndex = pending.Index;
+                    FFromCache = true;
+                    Info.Clear();
+                    Info.TakeFrom(pending.Info);
+                    OnThumb(*this, FIndex);
+                }
+            });
+        }
+        batch.clear();
+    };
+
+    try {
+        TThumbCacheEntry entry;
+        while (!Terminated() && reader.NextEntry(entry)) {
+            const int index = FFiles.Find(entry.Name);
+            if (index < 0) continue;  // removed since
+            TThumbFile& file = FFiles[index];
+            // A date of -1 stands for a missing file and never matches.
+            if (entry.FileDate == -1 || entry.Offset <= 0 || file.Offset != 0 ||
+                FileAge(FDirectory + entry.Name) != entry.FileDate)
+                continue;
+            TPending pending{index, {}};
+            reader.ReadRecord(entry.Offset, pending.Info);
+            if (!pending.Info.Thumbnail) continue;
+            pending.Info.FileDate = entry.FileDate;
+            file.Offset = AppendThumbRecord(*FCache, pending.Info);
+            file.FileDate = entry.FileDate;
+            if (batch.empty()) batchStart = std::chrono::steady_clock::now();
+            batch.push_back(std::move(pending));
+            if (batch.size() >= kCacheBatchCount ||
+                std::chrono::steady_clock::now() - batchStart >= kCacheBatchTime)
+                flush();
+        }
+    } catch (const std::exception&) {
+        // A damaged cache costs only its reuse: what was read so far is still delivered,
+        // and every other file is made afresh.
+    }
+    flush();
+}
+
+void TThumbThread::MakeThumbnails() {
+    std::vector<int> todo;
+    for (int i = 0; i < FFiles.Count(); ++i) {
+        if (FFiles[i].Offset == 0) todo.push_back(i);
+    }
+    int workers = DecodeThreads;
+    if (workers <= 0) {
+        workers =
+            std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, kMaxDecoders);
+    }
+    workers = std::min(workers, static_cast<int>(todo.size()));
+    if (workers <= 1)
+        MakeSequentially(todo);
+    else
+        MakeInParallel(todo, workers);
+}
+
+void TThumbThread::MakeSequentially(const std::vector<int>& todo) {
+    TThumbInfo made;
+    for (const int index : todo) {
+        if (Terminated()) return;
+        FIndex = index;
+        MakeOne(index, made);
+        Deliver(index, made);
+    }
+}
+
+void TThumbThread::MakeInParallel(const std::vector<int>& todo, int workers) {
+    // Workers decode the files ahead; this thread hands the entries over in file order,
+    // so the receiver sees the same sequence as with a single decoder. At most `window`
+    // entries wait for their turn.
+    const int count = static_cast<int>(todo.size());
+    const int window = 2 * workers;
+    std::vector<std::unique_ptr<TThumbInfo>> slots(todo.size());
+    std::mutex lock;
+    std::condition_variable changed;
+    int claimed = 0;
+    int delivered = 0;
+    bool stop = false;
+
+    auto work = [&] {
+        for (;;) {
+            int position;
+            {
+                std::unique_lock guard(lock);
+                changed.wait(guard, [&] {
+                    return stop || claimed >= count || claimed < delivered + window;
+                });
+                if (stop || claimed >= count) return;
+                position = claimed++;
+            }
+            auto made = std::make_unique<TThumbInfo>();
+            if (!Terminated()) MakeOne(todo[static_cast<std::size_t>(position)], *made);
+            {
+                std::lock_guard guard(lock);
+                slots[static_cast<std::size_t>(position)] = std::move(made);
+            }
+            changed.notify_all();
+        }
+    };
+
+    std::vector<std::thread> pool;
+    struct TJoin {
+        std::vector<std::thread>& Pool;
+        std::mutex& Lock;
+        std::condition_variable& Changed;
+        bool& Stop;
+        ~TJoin() {
+            {
+                std::lock_guard guard(Lock);
+                Stop = true;
+            }
+            Changed.notify_all();
+            for (std::thread& t : Pool) t.join();
+        }
+    } join{pool, lock, changed, stop};
+    for (int i = 0; i < workers; ++i) pool.emplace_back(work);
+
+    for (int position = 0; position < count; ++position) {
+        if (Terminated()) return;
+        std::unique_ptr<TThumbInfo> made;
+        {
+            std::unique_lock guard(lock);
+            changed.wait(guard,
+                         [&] { return slots[static_cast<std::size_t>(position)] != nullptr; });
+            made = std::move(slots[static_cast<std::size_t>(position)]);
+            delivered = position + 1;
+        }
+        changed.notify_all();
+        if (Terminated()) return;
+        const int index = todo[static_cast<std::size_t>(position)];
+        FIndex = index;
+        Deliver(index, *made);
+    }
+}
+
+void TThumbThread::MakeOne(int index, TThumbInfo& info) {
+    try {
+        MakeThumbInfo(FDirectory + FFiles[index].Name, ThumbWidth, ThumbHeight, info,
+                      [this] { return Terminated(); });
+    } catch (...) {
+        // A file that cannot be made into an entry keeps a cell without a picture and is
+        // tried again at the next load; nothing is reported.
+        info.Thumbnail.reset();
+    }
+}
+
+void TThumbThread::Deliver(int index, TThumbInfo& made) {
+    if (!made.Thumbnail) return;
+    FChanged = true;
+    Info.Clear();
+    Info.TakeFrom(made);
+    TThumbFile& file = FFiles[index];
+    try {
+        file.Offset = AppendThumbRecord(*FCache, Info);
+        // The date read before the file was decoded: a file still being written then gets
+        // a new date and is made again next time.
+        file.FileDate = Info.FileDate;
+    } catch (const std::exception&) {
+        file.Offset = 0;  // not kept in the cache file; made again next time
+    }
+    FFromCache = false;
+    if (OnThumb) Synchronize([&] { OnThumb(*this, index); });
+}
+
+void TThumbThread::WriteCache() {
+    std::vector<TThumbCacheEntry> entries;
+    for (int i = 0; i < FFiles.Count(); ++i) {
+        const TThumbFile& file = FFiles[i];
+        if (file.Offset > 0)
+            entries.push_back(TThumbCacheEntry{file.FileDate, file.Offset, file.Name});
+    }
+    try {
+        WriteThumbCache(CacheFileName(FDirectory), ThumbWidth, ThumbHeight, FCache->Data(),
+                        entries);
+    } catch (const std::exception&) {
+        // A read-only folder or a full medium: the old cache stays as it was, and the
+        // thumbnails are made again next time.
+    }
+}
+
+}  // namespace pix

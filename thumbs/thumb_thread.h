@@ -1,0 +1,105 @@
+// SPDX-License-Identifier: MIT
+// The worker that lists a folder's image files and delivers one entry per file: first the
+// entries the folder's cache file still holds for unchanged files, then freshly made ones.
+#pragma once
+
+#include "platform/thread.h"
+#include "thumbs/thumb_info.h"
+#include "thumbs/thumb_maker.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace pix {
+
+class TMemoryStream;
+
+// One image file of the folder and, once its entry was delivered, where the new cache
+// file will hold it.
+struct TThumbFile {
+    std::string Name;            // no path
+    std::int32_t Offset = 0;     // the record's offset in the new cache file; 0 = none yet
+    std::int32_t FileDate = -1;  // the date the record was made from; -1 never matches
+};
+
+// The folder's file names in ascending order without regard to ASCII case; names that
+// differ only in case are different files, ordered by their bytes.
+class TThumbFileList {
+public:
+    // Adds a name unless it is already there.
+    void Add(const std::string& name);
+    // The exact name's position, or -1.
+    int Find(const std::string& name) const;
+    int Count() const { return static_cast<int>(FItems.size()); }
+    TThumbFile& operator[](int index) { return FItems[static_cast<std::size_t>(index)]; }
+    const TThumbFile& operator[](int index) const {
+        return FItems[static_cast<std::size_t>(index)];
+    }
+    std::vector<std::string> Names() const;
+
+private:
+    std::vector<TThumbFile> FItems;
+};
+
+// The patterns of the image files, in the order they are searched.
+extern const std::vector<std::string> kThumbPatterns;
+
+// Runs once per folder load. Created suspended on the main thread; the receiver sets the
+// members below, then calls Resume. It frees itself when done. OnFileList and OnThumb run
+// on the main thread while the worker waits (see TThread::Synchronize); a receiver that
+// goes away first detaches through its TSyncTarget.
+class TThumbThread : public TThread {
+public:
+    // `directory` is the folder's path; a trailing "/" is added when missing.
+    explicit TThumbThread(const std::string& directory);
+    ~TThumbThread() override;
+
+    // Set by the receiver before Resume.
+    std::int32_t Generation = 0;
+    std::int32_t ThumbWidth = kDefaultThumbWidth;
+    std::int32_t ThumbHeight = kDefaultThumbHeight;
+    // Decoding workers: 0 = one per processor core (at most kMaxDecoders), 1 = decode on
+    // the thread itself. Entries are delivered in the same order either way.
+    int DecodeThreads = 0;
+    static constexpr int kMaxDecoders = 4;
+
+    std::function<void(TThumbThread& sender, const std::vector<std::string>& list)> OnFileList;
+    // Info holds the entry and Index its file; the handler takes the thumbnail over
+    // (TThumbInfo::TakeFrom). FromCache tells whether the entry came from the cache file.
+    std::function<void(TThumbThread& sender, int index)> OnThumb;
+
+    const std::string& Directory() const { return FDirectory; }
+    int Index() const { return FIndex; }
+    const TThumbFileList& Files() const { return FFiles; }
+    bool FromCache() const { return FFromCache; }
+    bool Changed() const { return FChanged; }
+    TThumbInfo Info;
+
+    // The cache file of a folder path that ends in "/".
+    static std::string CacheFileName(const std::string& directory);
+
+protected:
+    void Execute() override;
+
+private:
+    void ListFiles();
+    void ReadCache();
+    void MakeThumbnails();
+    void MakeSequentially(const std::vector<int>& todo);
+    void MakeInParallel(const std::vector<int>& todo, int workers);
+    void MakeOne(int index, TThumbInfo& info);
+    void Deliver(int index, TThumbInfo& info);
+    void WriteCache();
+
+    std::string FDirectory;
+    int FIndex = 0;
+    TThumbFileList FFiles;
+    std::unique_ptr<TMemoryStream> FCache;
+    bool FChanged = false;
+    bool FFromCache = false;
+};
+
+}  // namespace pix
