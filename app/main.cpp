@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: MIT
 // Pixorama's program body. Until the main form exists, a plain window lists the images of
-// the start folder as thumbnails, decoded one per turn of the event loop.
+// the start folder as thumbnails, delivered by the generation thread.
 #include "platform/code_page.h"
 #include "platform/dib_qimage.h"
 #include "platform/error.h"
 #include "platform/file_system.h"
-#include "thumbs/thumb_maker.h"
+#include "platform/thread.h"
+#include "thumbs/thumb_thread.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -13,7 +14,6 @@
 #include <QMainWindow>
 #include <QPixmap>
 #include <QStatusBar>
-#include <QTimer>
 
 #include <algorithm>
 #include <memory>
@@ -29,7 +29,7 @@ constexpr int kThumbHeight = kDefaultThumbHeight;
 class TPlaceholderWindow : public QMainWindow {
 public:
     TPlaceholderWindow(const std::string& folder, bool quitWhenLoaded)
-        : FFolder(folder), FQuitWhenLoaded(quitWhenLoaded) {
+        : FQuitWhenLoaded(quitWhenLoaded) {
         setWindowTitle(QString::fromUtf8("Pixorama - " + folder));
         FList = new QListWidget(this);
         FList->setViewMode(QListView::IconMode);
@@ -38,43 +38,45 @@ public:
         FList->setUniformItemSizes(true);
         setCentralWidget(FList);
         resize(900, 600);
-        FFiles = FindFiles(folder, {"*.tif", "*.tim", "*.bmp", "*.jpg", "*.png", "*.psd"});
-        std::sort(FFiles.begin(), FFiles.end());
-        statusBar()->showMessage(QString("%1 images").arg(FFiles.size()));
-        FTimer = new QTimer(this);
-        connect(FTimer, &QTimer::timeout, this, [this] { LoadNext(); });
-        FTimer->start(0);
-    }
 
-private:
-    void LoadNext() {
-        if (FNext >= FFiles.size()) {
-            FTimer->stop();
-            if (FQuitWhenLoaded) QApplication::exit(FFailed == 0 ? 0 : 1);
-            return;
-        }
-        const std::string& name = FFiles[FNext++];
-        auto* item = new QListWidgetItem(QString::fromUtf8(name), FList);
-        try {
+        auto thread = std::make_unique<TThumbThread>(folder);
+        thread->Generation = ++FGeneration;
+        thread->ThumbWidth = kThumbWidth;
+        thread->ThumbHeight = kThumbHeight;
+        thread->SetSyncTarget(FTarget);
+        thread->OnFileList = [this](TThumbThread& sender, const std::vector<std::string>& list) {
+            if (sender.Generation != FGeneration) return sender.Terminate();
+            FList->clear();
+            for (const std::string& name : list)
+                new QListWidgetItem(QString::fromUtf8(name), FList);
+            FMissing = static_cast<int>(list.size());
+            statusBar()->showMessage(QString("%1 images").arg(list.size()));
+        };
+        thread->OnThumb = [this](TThumbThread& sender, int index) {
+            if (sender.Generation != FGeneration) return sender.Terminate();
+            QListWidgetItem* item = FList->item(index);
+            if (item == nullptr) return;
             TThumbInfo info;
-            MakeThumbInfo(JoinPath(FFolder, name), kThumbWidth, kThumbHeight, info);
+            info.TakeFrom(sender.Info);
             if (info.Thumbnail)
                 item->setIcon(QIcon(QPixmap::fromImage(DibToQImage(*info.Thumbnail->Section()))));
             if (!info.Comment.empty())
                 item->setToolTip(QString::fromUtf8(Cp1252ToUtf8(info.Comment)));
-        } catch (const EPixError& e) {
-            item->setToolTip(QString::fromUtf8(e.what()));
-            ++FFailed;
-        }
+            --FMissing;
+        };
+        // --quit-when-loaded: exit status 1 when any file got no thumbnail.
+        thread->OnTerminate = [this](TThread&) {
+            if (FQuitWhenLoaded) QApplication::exit(FMissing == 0 ? 0 : 1);
+        };
+        thread.release()->Resume();  // frees itself when done
     }
 
-    std::string FFolder;
-    std::vector<std::string> FFiles;
-    std::size_t FNext = 0;
-    std::size_t FFailed = 0;
+private:
+    TSyncTarget FTarget;
+    int FGeneration = 0;
+    int FMissing = 0;
     bool FQuitWhenLoaded = false;
     QListWidget* FList = nullptr;
-    QTimer* FTimer = nullptr;
 };
 
 }  // namespace
@@ -93,5 +95,8 @@ int main(int argc, char** argv) {
         folder = pix::ExtractFileDir(folder);
     pix::TPlaceholderWindow window(folder, quitWhenLoaded);
     window.show();
-    return app.exec();
+    const int status = QApplication::exec();
+    // Workers still running are stopped before the window and the application go away.
+    pix::TThread::ShutdownAll(5000);
+    return status;
 }
