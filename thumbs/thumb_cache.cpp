@@ -164,6 +164,15 @@ void ReadThumbRecord(std::span<const std::uint8_t> file, std::int64_t offset, TT
     }
 }
 
+std::span<const std::uint8_t> ThumbRecordBytes(std::span<const std::uint8_t> file,
+                                               std::int64_t offset) {
+    const TSpanReader reader(file);
+    if (offset < 0) throw EStreamError(SReadError);
+    const auto start = static_cast<std::uint64_t>(offset);
+    if (reader.U16(start) != kThumbRecordTag) throw EPixError(SInvalidThumbnailFile);
+    return reader.SubSpan(start, kThumbItemHeaderSize + std::uint64_t{reader.U32(start + 2)});
+}
+
 std::int32_t AppendThumbRecord(TMemoryStream& cache, const TThumbInfo& info) {
     const std::int64_t start = cache.Size();
     if (start > std::numeric_limits<std::int32_t>::max() - kThumbCacheHeaderSize)
@@ -261,10 +270,12 @@ void TThumbCacheReader::ReadRecord(std::int32_t offset, TThumbInfo& info) const 
 }
 
 void WriteThumbCache(const std::string& fileName, int thumbWidth, int thumbHeight,
-                     std::span<const std::uint8_t> records,
+                     const std::vector<std::span<const std::uint8_t>>& records,
                      const std::vector<TThumbCacheEntry>& entries) {
-    if (records.size() >
-        static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max() - kThumbCacheHeaderSize))
+    std::uint64_t recordsSize = 0;
+    for (const auto& piece : records) recordsSize += piece.size();
+    if (recordsSize > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max() -
+                                                 kThumbCacheHeaderSize))
         throw EPixError(SThumbCacheTooLarge);
     TMemoryStream directory;
     std::uint8_t count[4] = {};
@@ -286,11 +297,11 @@ void WriteThumbCache(const std::string& fileName, int thumbWidth, int thumbHeigh
     PutU16(header + 4, kThumbCacheVersion);
     PutU16(header + 6, static_cast<std::uint16_t>(thumbWidth));
     PutU16(header + 8, static_cast<std::uint16_t>(thumbHeight));
-    PutU32(header + 16, static_cast<std::uint32_t>(records.size() + kThumbCacheHeaderSize));
+    PutU32(header + 16, static_cast<std::uint32_t>(recordsSize + kThumbCacheHeaderSize));
 
     TAtomicFile file(fileName);
     file.Write(header, sizeof header);
-    file.Write(records.data(), records.size());
+    for (const auto& piece : records) file.Write(piece.data(), piece.size());
     file.Write(directory.Data().data(), directory.Data().size());
     file.Commit();
 }

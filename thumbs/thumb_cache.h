@@ -59,6 +59,11 @@ enum : std::uint16_t {
 // decoded from its own bytes only.
 void ReadThumbRecord(std::span<const std::uint8_t> file, std::int64_t offset, TThumbInfo& info);
 
+// The bytes of the record at `offset`: its header and the length the header gives. Throws
+// EPixError("Invalid thumbnail file") for a wrong tag and EStreamError past the end.
+std::span<const std::uint8_t> ThumbRecordBytes(std::span<const std::uint8_t> file,
+                                               std::int64_t offset);
+
 // Appends the record of `info` at the end of `cache`, which holds the records that follow
 // the file's header, and returns the record's offset in the file (its place in `cache`
 // plus the header size). Items follow in the fixed order; members that are zero or empty
@@ -84,6 +89,8 @@ public:
     bool NextEntry(TThumbCacheEntry& entry);
     // The record of an entry, as ReadThumbRecord.
     void ReadRecord(std::int32_t offset, TThumbInfo& info) const;
+    // The whole file; valid while the reader lives.
+    std::span<const std::uint8_t> Bytes() const { return FBytes; }
 
 private:
     std::unique_ptr<class TFileView> FView;
@@ -92,12 +99,13 @@ private:
     std::int64_t FPosition = 0;
 };
 
-// Writes a complete cache file: header, the records of `records` (as AppendThumbRecord
-// made them), the directory of `entries` in their order. The file appears whole or not
+// Writes a complete cache file: header, the records (the pieces of `records` back to back,
+// each made by AppendThumbRecord or taken whole from an older cache file), the directory of
+// `entries` in their order. The file appears whole or not
 // at all: it is written under a temporary name beside the target and renamed over it, and
 // any failure removes the temporary file, keeps an older cache and raises the error.
 void WriteThumbCache(const std::string& fileName, int thumbWidth, int thumbHeight,
-                     std::span<const std::uint8_t> records,
+                     const std::vector<std::span<const std::uint8_t>>& records,
                      const std::vector<TThumbCacheEntry>& entries);
 
 }  // namespace pix

@@ -223,14 +223,19 @@ void MakeThumbInfo(const std::string& path, int boxWidth, int boxHeight, TThumbI
             source = LoadTiff(path, boxWidth, boxHeight, info, terminated);
         } else {
             source = CreatePictureForFile(path);
+            // Only the thumbnail is wanted: a format that can decode reduced (JPEG) need
+            // deliver no more than the box. The entry still describes the stored image.
+            source->SetDecodeBox(boxWidth, boxHeight);
             source->LoadFromFile(path);
-            info.DataSize = static_cast<std::int32_t>(source->ImageSize());
-            info.Width = source->Width();
-            info.Height = source->Height();
+            info.DataSize = static_cast<std::int32_t>(source->FullImageSize());
+            info.Width = source->FullWidth();
+            info.Height = source->FullHeight();
             info.BitCount = source->BitCount();
         }
+        // The full size decides the thumbnail's shape, so a reduced decode (whose sides are
+        // rounded up) gives the thumbnail the full decode would.
         const TThumbSize size =
-            ThumbnailSize(boxWidth, boxHeight, source->Width(), source->Height());
+            ThumbnailSize(boxWidth, boxHeight, source->FullWidth(), source->FullHeight());
         auto thumbnail =
             std::make_unique<TBmpPicture>(size.Width, size.Height, source->DetectPaletteKind());
         StretchOnto(*source, *thumbnail);

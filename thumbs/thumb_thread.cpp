@@ -2,12 +2,15 @@
 #include "thumbs/thumb_thread.h"
 
 #include "imaging/stream.h"
+#include "platform/error.h"
 #include "platform/file_system.h"
 #include "thumbs/thumb_cache.h"
+#include "thumbs/thumb_messages.h"
 
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <limits>
 #include <mutex>
 #include <thread>
 
@@ -50,6 +53,16 @@ void TThumbFileList::Add(const std::string& name) {
     FItems.insert(at, TThumbFile{name, 0, -1});
 }
 
+void TThumbFileList::AddAll(const std::vector<std::string>& names) {
+    for (const std::string& name : names) FItems.push_back(TThumbFile{name, 0, -1});
+    std::sort(FItems.begin(), FItems.end(),
+              [](const TThumbFile& a, const TThumbFile& b) { return NameLess(a.Name, b.Name); });
+    FItems.erase(
+        std::unique(FItems.begin(), FItems.end(),
+                    [](const TThumbFile& a, const TThumbFile& b) { return a.Name == b.Name; }),
+        FItems.end());
+}
+
 int TThumbFileList::Find(const std::string& name) const {
     const auto at = std::lower_bound(
         FItems.begin(), FItems.end(), name,
@@ -90,9 +103,13 @@ void TThumbThread::Execute() {
 
     FCache = std::make_unique<TMemoryStream>();
     struct TFreeCache {
-        std::unique_ptr<TMemoryStream>& Cache;
-        ~TFreeCache() { Cache.reset(); }
-    } freeCache{FCache};
+        TThumbThread& Thread;
+        ~TFreeCache() {
+            Thread.FCache.reset();
+            Thread.FReused.clear();
+            Thread.FOldCache.reset();
+        }
+    } freeCache{*this};
     ReadCache();
     FIndex = 0;
     MakeThumbnails();
@@ -100,14 +117,15 @@ void TThumbThread::Execute() {
 }
 
 void TThumbThread::ListFiles() {
-    for (const std::string& name : FindFiles(FDirectory, kThumbPatterns)) {
-        if (Terminated()) return;
-        FFiles.Add(name);
-    }
+    // One pass over the folder for all patterns; a terminated thread drops the list.
+    const std::vector<std::string> names = FindFiles(FDirectory, kThumbPatterns);
+    if (Terminated()) return;
+    FFiles.AddAll(names);
 }
 
 void TThumbThread::ReadCache() {
-    TThumbCacheReader reader;
+    FOldCache = std::make_unique<TThumbCacheReader>();
+    TThumbCacheReader& reader = *FOldCache;
     if (!reader.Open(CacheFileName(FDirectory), ThumbWidth, ThumbHeight)) return;
 
     struct TPending {
@@ -147,8 +165,18 @@ void TThumbThread::ReadCache() {
             reader.ReadRecord(entry.Offset, pending.Info);
             if (!pending.Info.Thumbnail) continue;
             pending.Info.FileDate = entry.FileDate;
-            file.Offset = AppendThumbRecord(*FCache, pending.Info);
+            // The record goes into the new file as it stands: the same bytes a fresh write
+            // of the entry gives, without encoding its thumbnail again.
+            const auto record = ThumbRecordBytes(reader.Bytes(), entry.Offset);
+            // Records shared by several entries of a hostile file must not push the new
+            // file's offsets past 32 bits.
+            if (FReusedSize + static_cast<std::int64_t>(record.size()) >
+                std::numeric_limits<std::int32_t>::max() - kThumbCacheHeaderSize)
+                break;
+            file.Offset = static_cast<std::int32_t>(kThumbCacheHeaderSize + FReusedSize);
             file.FileDate = entry.FileDate;
+            FReused.push_back(record);
+            FReusedSize += static_cast<std::int64_t>(record.size());
             if (batch.empty()) batchStart = std::chrono::steady_clock::now();
             batch.push_back(std::move(pending));
             if (batch.size() >= kCacheBatchCount ||
@@ -276,7 +304,9 @@ void TThumbThread::Deliver(int index, TThumbInfo& made) {
     Info.TakeFrom(made);
     TThumbFile& file = FFiles[index];
     try {
-        file.Offset = AppendThumbRecord(*FCache, Info);
+        const std::int64_t offset = AppendThumbRecord(*FCache, Info) + FReusedSize;
+        if (offset > std::numeric_limits<std::int32_t>::max()) throw EPixError(SThumbCacheTooLarge);
+        file.Offset = static_cast<std::int32_t>(offset);
         // The date read before the file was decoded: a file still being written then gets
         // a new date and is made again next time.
         file.FileDate = Info.FileDate;
@@ -294,9 +324,10 @@ void TThumbThread::WriteCache() {
         if (file.Offset > 0)
             entries.push_back(TThumbCacheEntry{file.FileDate, file.Offset, file.Name});
     }
+    std::vector<std::span<const std::uint8_t>> records = FReused;
+    records.emplace_back(FCache->Data());
     try {
-        WriteThumbCache(CacheFileName(FDirectory), ThumbWidth, ThumbHeight, FCache->Data(),
-                        entries);
+        WriteThumbCache(CacheFileName(FDirectory), ThumbWidth, ThumbHeight, records, entries);
     } catch (const std::exception&) {
         // A read-only folder or a full medium: the old cache stays as it was, and the
         // thumbnails are made again next time.
