@@ -117,9 +117,9 @@ TThread::TThread() {
     TRegistry& registry = Registry();
     std::lock_guard lock(registry.Lock);
     registry.Threads.insert(this);
-    QCoreApplication* app = QCoreApplication::instance();
-    if (registry.Dispatcher == nullptr && app != nullptr) {
-        registry.Dispatcher = new TDispatcher(app);  // owned by the application
+    // The dispatcher must live on the main thread, so only a thread made there creates it.
+    if (registry.Dispatcher == nullptr && OnMainThread()) {
+        registry.Dispatcher = new TDispatcher(QCoreApplication::instance());  // app owns it
     }
 }
 
