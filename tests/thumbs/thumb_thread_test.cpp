@@ -1,0 +1,619 @@
+// SPDX-License-Identifier: MIT
+#include "thumbs/thumb_thread.h"
+
+#include "test_support.h"
+
+#include "imaging/bmp_picture.h"
+#include "platform/file_system.h"
+#include "thumbs/thumb_cache.h"
+
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace pix {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr auto kTimeout = 15s;
+
+// Processes the main thread's events until `done` holds; false after the timeout, so that a
+// hang fails the test instead of stopping the run.
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = kTimeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+bool AllThreadsEnded() {
+    return WaitUntil([] { return TThread::RunningCount() == 0; });
+}
+
+// A picture file of w x h pixels whose bytes depend on `seed`, so that every file has a
+// thumbnail of its own.
+void WriteBmp(const std::string& path, int width, int height, int seed = 0,
+              TPaletteKind kind = pkTrueColor) {
+    TBmpPicture picture(width, height, kind);
+    const auto size = static_cast<std::size_t>(picture.ImageSize());
+    for (std::size_t i = 0; i < size; ++i)
+        picture.Bits()[i] = static_cast<std::uint8_t>(seed * 31 + i * 3);
+    picture.SaveToFile(path);
+}
+
+void CopySample(const std::string& name, const std::string& target) {
+    fs::copy_file(fs::path(PIXORAMA_TESTS_DATA) / ".." / ".." / "samples" / name, target,
+                  fs::copy_options::overwrite_existing);
+}
+
+// Moves a file's date by `delta` from its current one (DOS dates step by 2 seconds).
+void ShiftDate(const std::string& path, std::chrono::seconds delta) {
+    fs::last_write_time(path, fs::last_write_time(path) + delta);
+}
+
+// One hand-over as the receiver saw it.
+struct TDelivery {
+    int Index = 0;
+    std::string Name;
+    bool FromCache = false;
+    std::unique_ptr<TThumbInfo> Info;
+};
+
+// One run of a thread over a folder with handlers that record what arrives.
+struct TRun {
+    std::vector<std::string> List;
+    bool ListCalled = false;
+    std::vector<TDelivery> Deliveries;
+    bool Ended = false;
+
+    int DecodeThreads = 0;
+    int BoxWidth = kDefaultThumbWidth;
+    int BoxHeight = kDefaultThumbHeight;
+    // Called inside the handlers after recording, to act while the worker waits.
+    std::function<void(TThumbThread&)> AfterList;
+    std::function<void(TThumbThread&, const TDelivery&)> AfterThumb;
+    bool TerminateBeforeResume = false;
+
+    void Start(const std::string& directory) {
+        auto thread = std::make_unique<TThumbThread>(directory);
+        thread->ThumbWidth = BoxWidth;
+        thread->ThumbHeight = BoxHeight;
+        thread->DecodeThreads = DecodeThreads;
+        thread->OnFileList = [this](TThumbThread& sender, const std::vector<std::string>& list) {
+            EXPECT_FALSE(ListCalled) << "file list handed over twice";
+            ListCalled = true;
+            List = list;
+            if (AfterList) AfterList(sender);
+        };
+        thread->OnThumb = [this](TThumbThread& sender, int index) {
+            TDelivery delivery;
+            delivery.Index = index;
+            EXPECT_EQ(index, sender.Index());
+            if (index >= 0 && index < static_cast<int>(List.size()))
+                delivery.Name = List[static_cast<std::size_t>(index)];
+            delivery.FromCache = sender.FromCache();
+            delivery.Info = std::make_unique<TThumbInfo>();
+            delivery.Info->TakeFrom(sender.Info);
+            Deliveries.push_back(std::move(delivery));
+            if (AfterThumb) AfterThumb(sender, Deliveries.back());
+        };
+        thread->OnTerminate = [this](TThread&) { Ended = true; };
+        if (TerminateBeforeResume) thread->Terminate();
+        thread.release()->Resume();
+    }
+
+    // Runs to the end; false when the thread did not end in time.
+    bool Run(const std::string& directory) {
+        Start(directory);
+        return WaitUntil([this] { return Ended; }) && AllThreadsEnded();
+    }
+
+    std::vector<int> Indices() const {
+        std::vector<int> indices;
+        for (const TDelivery& d : Deliveries) indices.push_back(d.Index);
+        return indices;
+    }
+    int FromCacheCount() const {
+        int count = 0;
+        for (const TDelivery& d : Deliveries) count += d.FromCache ? 1 : 0;
+        return count;
+    }
+    const TDelivery* Find(const std::string& name) const {
+        for (const TDelivery& d : Deliveries)
+            if (d.Name == name) return &d;
+        return nullptr;
+    }
+};
+
+// The names in a cache file's directory, in order.
+std::vector<std::string> CacheNames(const std::string& directory, int width = kDefaultThumbWidth,
+                                    int height = kDefaultThumbHeight) {
+    TThumbCacheReader reader;
+    std::vector<std::string> names;
+    if (!reader.Open(directory + "/" + kThumbCacheName, width, height)) return names;
+    TThumbCacheEntry entry;
+    while (reader.NextEntry(entry)) names.push_back(entry.Name);
+    return names;
+}
+
+// The pixel bytes of each row, without the padding that rounds rows to 4 bytes.
+std::string Pixels(const TBmpPicture& picture) {
+    const auto used = static_cast<std::size_t>((picture.Width() * picture.BitCount() + 7) / 8);
+    std::string pixels;
+    for (int y = 0; y < picture.Height(); ++y) {
+        const auto* row = picture.Bits() + picture.BytesPerLine() * static_cast<unsigned>(y);
+        pixels.append(reinterpret_cast<const char*>(row), used);
+    }
+    return pixels;
+}
+
+void ExpectSameEntry(const TThumbInfo& a, const TThumbInfo& b) {
+    ASSERT_TRUE(a.Thumbnail && b.Thumbnail);
+    EXPECT_EQ(a.Thumbnail->Width(), b.Thumbnail->Width());
+    EXPECT_EQ(a.Thumbnail->Height(), b.Thumbnail->Height());
+    EXPECT_EQ(a.Thumbnail->BitCount(), b.Thumbnail->BitCount());
+    EXPECT_EQ(Pixels(*a.Thumbnail), Pixels(*b.Thumbnail));
+    EXPECT_EQ(a.FileDate, b.FileDate);
+    EXPECT_EQ(a.Width, b.Width);
+    EXPECT_EQ(a.Height, b.Height);
+    EXPECT_EQ(a.DataSize, b.DataSize);
+    EXPECT_EQ(a.BitCount, b.BitCount);
+    EXPECT_EQ(a.ImageCount, b.ImageCount);
+    EXPECT_EQ(a.Comment, b.Comment);
+    EXPECT_EQ(a.Author, b.Author);
+    EXPECT_EQ(a.Copyright, b.Copyright);
+    EXPECT_EQ(a.Magnification, b.Magnification);
+    EXPECT_EQ(a.HighVoltage, b.HighVoltage);
+    EXPECT_EQ(a.WorkingDistance, b.WorkingDistance);
+    EXPECT_EQ(a.ParamFormat, b.ParamFormat);
+    EXPECT_EQ(a.ParamNames, b.ParamNames);
+    EXPECT_EQ(a.PointscanData, b.PointscanData);
+    EXPECT_EQ(0, std::memcmp(&a.RecordTime, &b.RecordTime, sizeof(SYSTEMTIME)));
+    EXPECT_EQ(a.ImageNumber, b.ImageNumber);
+}
+
+class ThumbThreadTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (QCoreApplication::instance() == nullptr) {
+            static int argc = 1;
+            static char name[] = "thumbs_tests";
+            static char* argv[] = {name, nullptr};
+            // Lives to the end of the program; the threads' dispatcher hangs off it.
+            static QCoreApplication app(argc, argv);
+        }
+    }
+
+    void SetUp() override {
+        FReports = std::make_shared<std::atomic<int>>(0);
+        TThread::SetExceptionReport(
+            [reports = FReports](const TThread&, std::exception_ptr) { ++*reports; });
+    }
+
+    void TearDown() override {
+        EXPECT_TRUE(AllThreadsEnded()) << "a thread was still running";
+        EXPECT_EQ(FReports->load(), 0) << "an exception left a thread body";
+        TThread::SetExceptionReport({});
+    }
+
+    std::string Dir() const { return FDir.Path().string(); }
+    std::string File(const std::string& name) const { return FDir.File(name); }
+    bool HasCache() const { return fs::exists(FDir.Path() / kThumbCacheName); }
+
+    // A folder of pictures of every format, all small.
+    void FillFolder() {
+        WriteBmp(File("b-small.bmp"), 40, 30, 1);
+        WriteBmp(File("C-gray.bmp"), 30, 60, 2, pkGray256);
+        WriteBmp(File("d-wide.bmp"), 300, 20, 3);
+        CopySample("mask-320x240.bmp", File("e-mask.bmp"));
+        CopySample("false-colour-512x384.jpg", File("f.jpg"));
+        CopySample("false-colour-palette-384x288.png", File("g.png"));
+        CopySample("sem-16bit-512x384.tif", File("h.tif"));
+        CopySample("vexa-rings-256x192.psd", File("i.psd"));
+        CopySample("mosaic-4-fields.tif", File("j-mosaic.tiff"));
+        fs::copy_file(fs::path(PIXORAMA_TESTS_DATA) / "psd" / "window-32x2.tim", File("k.tim"));
+        CopySample("false-colour-512x384.jpg", File("l.jpeg"));
+    }
+    static constexpr int kFilledCount = 11;
+
+    test::TTempDir FDir;
+    std::shared_ptr<std::atomic<int>> FReports;
+};
+
+TEST_F(ThumbThreadTest, EmptyFolderListsNothingAndWritesNoCache) {
+    fs::create_directory(FDir.Path() / "sub.bmp");  // a folder with an image name
+    test::WriteFile(File("notes.txt"), "not an image");
+    TRun run;
+    ASSERT_TRUE(run.Run(Dir()));
+    EXPECT_TRUE(run.ListCalled);
+    EXPECT_TRUE(run.List.empty());
+    EXPECT_TRUE(run.Deliveries.empty());
+    EXPECT_FALSE(HasCache());
+}
+
+TEST_F(ThumbThreadTest, ListsImageFilesSortedWithoutRegardToCase) {
+    FillFolder();
+    WriteBmp(File("A-upper.bmp"), 10, 10, 4);
+    WriteBmp(File("a-upper.bmp"), 20, 10, 5);  // differs only in case: a file of its own
+    fs::create_directory(FDir.Path() / "x.jpg");
+    test::WriteFile(File("readme.txt"), "x");
+    TRun run;
+    run.DecodeThreads = 2;
+    ASSERT_TRUE(run.Run(Dir()));
+    const std::vector<std::string> expected = {
+        "A-upper.bmp",   "a-upper.bmp", "b-small.bmp", "C-gray.bmp", "d-wide.bmp",
+        "e-mask.bmp",    "f.jpg",       "g.png",       "h.tif",      "i.psd",
+        "j-mosaic.tiff", "k.tim",       "l.jpeg"};
+    EXPECT_EQ(run.List, expected);
+    ASSERT_EQ(run.Deliveries.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(run.Deliveries[i].Index, static_cast<int>(i));
+        EXPECT_FALSE(run.Deliveries[i].FromCache);
+    }
+    EXPECT_EQ(run.Find("A-upper.bmp")->Info->Width, 10);
+    EXPECT_EQ(run.Find("a-upper.bmp")->Info->Width, 20);
+    EXPECT_EQ(CacheNames(Dir()), expected);
+
+    // Each of the two keeps its own record.
+    TRun again;
+    ASSERT_TRUE(again.Run(Dir()));
+    ASSERT_EQ(again.FromCacheCount(), static_cast<int>(expected.size()));
+    EXPECT_EQ(again.Find("A-upper.bmp")->Info->Width, 10);
+    EXPECT_EQ(again.Find("a-upper.bmp")->Info->Width, 20);
+}
+
+TEST_F(ThumbThreadTest, UnreadableFilesGetNoEntryAndNothingIsReported) {
+    WriteBmp(File("good.bmp"), 16, 16, 1);
+    CopySample("false-colour-palette-384x288.png", File("good.png"));
+    test::WriteFile(File("garbage.jpg"), std::string(300, '\x5A'));
+    test::WriteFile(File("garbage.tif"), std::string("II*\0\xFF\xFF\xFF\x7F garbage", 16));
+    test::WriteFile(File("garbage.png"), "\x89PNG\r\n\x1A\n and then nothing useful");
+    test::WriteFile(File("garbage.psd"), std::string(64, '\0'));
+    test::WriteFile(File("zero.bmp"), "");
+    TRun run;
+    ASSERT_TRUE(run.Run(Dir()));
+    EXPECT_EQ(run.List.size(), 7u);
+    ASSERT_EQ(run.Deliveries.size(), 2u);
+    EXPECT_EQ(run.Deliveries[0].Name, "good.bmp");
+    EXPECT_EQ(run.Deliveries[1].Name, "good.png");
+    EXPECT_EQ(CacheNames(Dir()), (std::vector<std::string>{"good.bmp", "good.png"}));
+
+    // The failing files are tried again, still without a report.
+    TRun again;
+    ASSERT_TRUE(again.Run(Dir()));
+    EXPECT_EQ(again.FromCacheCount(), 2);
+    EXPECT_EQ(again.Deliveries.size(), 2u);
+}
+
+TEST_F(ThumbThreadTest, SecondRunDeliversTheSameEntriesFromTheCache) {
+    FillFolder();
+    TRun first;
+    ASSERT_TRUE(first.Run(Dir()));
+    ASSERT_EQ(first.Deliveries.size(), static_cast<std::size_t>(kFilledCount));
+    EXPECT_EQ(first.FromCacheCount(), 0);
+    ASSERT_TRUE(HasCache());
+    const std::string cacheBytes = test::ReadFile(File(kThumbCacheName));
+
+    TRun second;
+    second.DecodeThreads = 1;
+    ASSERT_TRUE(second.Run(Dir()));
+    EXPECT_EQ(second.List, first.List);
+    ASSERT_EQ(second.Deliveries.size(), first.Deliveries.size());
+    EXPECT_EQ(second.Indices(), first.Indices());
+    for (std::size_t i = 0; i < first.Deliveries.size(); ++i) {
+        SCOPED_TRACE(first.Deliveries[i].Name);
+        EXPECT_TRUE(second.Deliveries[i].FromCache);
+        ExpectSameEntry(*first.Deliveries[i].Info, *second.Deliveries[i].Info);
+    }
+    // Nothing new was made: the file is not rewritten.
+    EXPECT_EQ(test::ReadFile(File(kThumbCacheName)), cacheBytes);
+}
+
+TEST_F(ThumbThreadTest, ChangedAndRemovedFilesAndAnotherBox) {
+    FillFolder();
+    TRun first;
+    ASSERT_TRUE(first.Run(Dir()));
+
+    ShiftDate(File("f.jpg"), -100s);
+    fs::remove(File("g.png"));
+    TRun second;
+    ASSERT_TRUE(second.Run(Dir()));
+    ASSERT_EQ(second.Deliveries.size(), static_cast<std::size_t>(kFilledCount - 1));
+    EXPECT_EQ(second.FromCacheCount(), kFilledCount - 2);
+    // Cached entries come first, the new one after them.
+    EXPECT_EQ(second.Deliveries.back().Name, "f.jpg");
+    EXPECT_FALSE(second.Deliveries.back().FromCache);
+    EXPECT_EQ(second.Deliveries.back().Info->FileDate, FileAge(File("f.jpg")));
+    std::vector<std::string> names = CacheNames(Dir());
+    EXPECT_EQ(names, second.List);
+    EXPECT_EQ(std::count(names.begin(), names.end(), "g.png"), 0);
+
+    // A cache for another box is not used, and is replaced by one for the new box.
+    TRun small;
+    small.BoxWidth = 50;
+    small.BoxHeight = 40;
+    ASSERT_TRUE(small.Run(Dir()));
+    EXPECT_EQ(small.FromCacheCount(), 0);
+    for (const TDelivery& d : small.Deliveries) {
+        EXPECT_TRUE(d.Info->Thumbnail->Width() == 50 || d.Info->Thumbnail->Height() == 40)
+            << d.Name;
+    }
+    EXPECT_EQ(CacheNames(Dir(), 50, 40), second.List);
+    EXPECT_TRUE(CacheNames(Dir()).empty());
+
+    TRun back;
+    ASSERT_TRUE(back.Run(Dir()));
+    EXPECT_EQ(back.FromCacheCount(), 0);
+    EXPECT_EQ(CacheNames(Dir()), second.List);
+}
+
+TEST_F(ThumbThreadTest, StoresTheDateReadBeforeTheFileWasDecoded) {
+    FillFolder();
+    // The file changes after it was decoded and before the cache is written: its record
+    // describes the old contents, so the next run must make it again.
+    TRun first;
+    first.DecodeThreads = 1;
+    first.AfterThumb = [this](TThumbThread&, const TDelivery& d) {
+        if (d.Name == "b-small.bmp") {
+            WriteBmp(File("b-small.bmp"), 41, 30, 9);
+            ShiftDate(File("b-small.bmp"), -100s);
+        }
+    };
+    ASSERT_TRUE(first.Run(Dir()));
+
+    TRun second;
+    ASSERT_TRUE(second.Run(Dir()));
+    ASSERT_EQ(second.Deliveries.size(), static_cast<std::size_t>(kFilledCount));
+    EXPECT_EQ(second.FromCacheCount(), kFilledCount - 1);
+    const TDelivery* remade = second.Find("b-small.bmp");
+    ASSERT_NE(remade, nullptr);
+    EXPECT_FALSE(remade->FromCache);
+    EXPECT_EQ(remade->Info->Width, 41);
+}
+
+TEST_F(ThumbThreadTest, CacheThatCannotBeWrittenCostsNothingElse) {
+    FillFolder();
+    // A folder where the cache file would go: writing fails, entries still arrive.
+    fs::create_directory(File(kThumbCacheName));
+    TRun run;
+    ASSERT_TRUE(run.Run(Dir()));
+    EXPECT_EQ(run.Deliveries.size(), static_cast<std::size_t>(kFilledCount));
+    EXPECT_TRUE(fs::is_directory(File(kThumbCacheName)));
+    for (const auto& item : fs::directory_iterator(FDir.Path())) {
+        EXPECT_EQ(item.path().filename().string().find(".tmp"), std::string::npos) << item.path();
+    }
+}
+
+TEST_F(ThumbThreadTest, ReadOnlyFolder) {
+    if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+    WriteBmp(File("a.bmp"), 8, 8);
+    fs::permissions(FDir.Path(), fs::perms::owner_write, fs::perm_options::remove);
+    TRun run;
+    const bool ended = run.Run(Dir());
+    fs::permissions(FDir.Path(), fs::perms::owner_write, fs::perm_options::add);
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(run.Deliveries.size(), 1u);
+    EXPECT_FALSE(HasCache());
+}
+
+TEST_F(ThumbThreadTest, DamagedCacheIsMadeAgainAndRewritten) {
+    FillFolder();
+    TRun first;
+    ASSERT_TRUE(first.Run(Dir()));
+    // The fourth record's thumbnail item no longer holds a BMP: the entries before it are
+    // used, the rest is made afresh.
+    std::string bytes = test::ReadFile(File(kThumbCacheName));
+    TThumbCacheReader reader;
+    ASSERT_TRUE(reader.Open(File(kThumbCacheName), kDefaultThumbWidth, kDefaultThumbHeight));
+    TThumbCacheEntry entry;
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(reader.NextEntry(entry));
+    bytes[static_cast<std::size_t>(entry.Offset) + 12] = 'X';
+    test::WriteFile(File(kThumbCacheName), bytes);
+
+    TRun second;
+    ASSERT_TRUE(second.Run(Dir()));
+    EXPECT_EQ(second.Deliveries.size(), static_cast<std::size_t>(kFilledCount));
+    EXPECT_EQ(second.FromCacheCount(), 3);
+    TRun third;
+    ASSERT_TRUE(third.Run(Dir()));
+    EXPECT_EQ(third.FromCacheCount(), kFilledCount);
+}
+
+// ---- Termination ----
+
+TEST_F(ThumbThreadTest, TerminatedInTheFileListHandler) {
+    FillFolder();
+    TRun run;
+    run.AfterList = [](TThumbThread& sender) { sender.Terminate(); };
+    ASSERT_TRUE(run.Run(Dir()));
+    EXPECT_TRUE(run.ListCalled);
+    EXPECT_TRUE(run.Deliveries.empty());
+    EXPECT_FALSE(HasCache());
+}
+
+TEST_F(ThumbThreadTest, TerminatedInTheFirstThumbHandler) {
+    FillFolder();
+    for (int threads : {1, 3}) {
+        SCOPED_TRACE(threads);
+        TRun run;
+        run.DecodeThreads = threads;
+        run.AfterThumb = [](TThumbThread& sender, const TDelivery&) { sender.Terminate(); };
+        ASSERT_TRUE(run.Run(Dir()));
+        EXPECT_EQ(run.Deliveries.size(), 1u);
+        EXPECT_FALSE(HasCache());
+    }
+    // The same while the cache is being handed over in groups.
+    TRun full;
+    ASSERT_TRUE(full.Run(Dir()));
+    ASSERT_TRUE(HasCache());
+    const std::string cacheBytes = test::ReadFile(File(kThumbCacheName));
+    TRun cached;
+    cached.AfterThumb = [](TThumbThread& sender, const TDelivery&) { sender.Terminate(); };
+    ASSERT_TRUE(cached.Run(Dir()));
+    EXPECT_EQ(cached.Deliveries.size(), 1u);
+    EXPECT_EQ(test::ReadFile(File(kThumbCacheName)), cacheBytes);
+}
+
+TEST_F(ThumbThreadTest, TerminatedBeforeResume) {
+    FillFolder();
+    TRun run;
+    run.TerminateBeforeResume = true;
+    ASSERT_TRUE(run.Run(Dir()));
+    EXPECT_FALSE(run.ListCalled);
+    EXPECT_TRUE(run.Deliveries.empty());
+    EXPECT_FALSE(HasCache());
+}
+
+// ---- Receivers ----
+
+// What the grid does with the hand-overs: one entry per file of the newest load, stale
+// loads stopped at their next hand-over.
+class TGridReceiver {
+public:
+    explicit TGridReceiver(std::shared_ptr<std::atomic<bool>> alive) : FAlive(std::move(alive)) {}
+    ~TGridReceiver() { *FAlive = false; }
+
+    void Load(const std::string& directory, int decodeThreads = 0) {
+        ++FGeneration;
+        auto thread = std::make_unique<TThumbThread>(directory);
+        thread->Generation = FGeneration;
+        thread->DecodeThreads = decodeThreads;
+        thread->SetSyncTarget(FTarget);
+        auto alive = FAlive;
+        thread->OnFileList = [this, alive](TThumbThread& sender,
+                                           const std::vector<std::string>& list) {
+            EXPECT_TRUE(*alive) << "file list handed to a destroyed receiver";
+            if (sender.Generation != FGeneration) {
+                sender.Terminate();
+                ++StaleCalls;
+                return;
+            }
+            Files = list;
+            Thumbs.Clear();
+            for (std::size_t i = 0; i < list.size(); ++i)
+                Thumbs.Add(std::make_unique<TThumbInfo>());
+        };
+        thread->OnThumb = [this, alive](TThumbThread& sender, int index) {
+            EXPECT_TRUE(*alive) << "entry handed to a destroyed receiver";
+            if (sender.Generation != FGeneration) {
+                sender.Terminate();
+                ++StaleCalls;
+                return;
+            }
+            ASSERT_LT(index, Thumbs.Count());
+            Thumbs.Items(index).TakeFrom(sender.Info);
+            ++Delivered;
+        };
+        thread.release()->Resume();
+    }
+
+    TSyncTarget FTarget;
+    std::vector<std::string> Files;
+    TThumbList Thumbs;
+    int Delivered = 0;
+    int StaleCalls = 0;
+
+private:
+    std::shared_ptr<std::atomic<bool>> FAlive;
+    int FGeneration = 0;
+};
+
+TEST_F(ThumbThreadTest, OnlyTheNewestOfOverlappingLoadsFillsTheGrid) {
+    FillFolder();
+    test::TTempDir other;
+    WriteBmp(other.File("only.bmp"), 12, 12);
+    auto alive = std::make_shared<std::atomic<bool>>(true);
+    TGridReceiver grid(alive);
+    grid.Load(Dir());
+    grid.Load(other.Path().string());
+    grid.Load(Dir(), 1);
+    ASSERT_TRUE(AllThreadsEnded());
+    EXPECT_EQ(grid.Files.size(), static_cast<std::size_t>(kFilledCount));
+    ASSERT_EQ(grid.Thumbs.Count(), kFilledCount);
+    EXPECT_EQ(grid.Delivered, kFilledCount);
+    for (int i = 0; i < grid.Thumbs.Count(); ++i)
+        EXPECT_NE(grid.Thumbs.Items(i).Thumbnail, nullptr)
+            << grid.Files[static_cast<std::size_t>(i)];
+    // The grid moved on before any hand-over arrived: each stale load stopped at its first.
+    EXPECT_EQ(grid.StaleCalls, 2);
+    EXPECT_FALSE(fs::exists(other.Path() / kThumbCacheName));
+}
+
+TEST_F(ThumbThreadTest, ReceiverDestroyedWhileThreadsRun) {
+    FillFolder();
+    auto alive = std::make_shared<std::atomic<bool>>(true);
+    // Gone before any hand-over reached it.
+    {
+        auto grid = std::make_unique<TGridReceiver>(alive);
+        grid->Load(Dir());
+        grid->Load(Dir(), 1);
+    }
+    EXPECT_TRUE(AllThreadsEnded());
+    // Gone after the first entries.
+    alive = std::make_shared<std::atomic<bool>>(true);
+    auto grid = std::make_unique<TGridReceiver>(alive);
+    grid->Load(Dir(), 1);
+    ASSERT_TRUE(WaitUntil([&] { return grid->Delivered >= 1; }));
+    grid.reset();
+    EXPECT_TRUE(AllThreadsEnded());
+    EXPECT_FALSE(*alive);
+}
+
+TEST_F(ThumbThreadTest, ShutdownWhileAThreadWaitsForTheMainThread) {
+    FillFolder();
+    auto alive = std::make_shared<std::atomic<bool>>(true);
+    TGridReceiver grid(alive);
+    grid.Load(Dir());
+    // No events are processed: the thread lists the folder and then waits in its first
+    // hand-over until the shutdown refuses it.
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(TThread::RunningCount(), 1);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(TThread::ShutdownAll(5000));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    EXPECT_EQ(TThread::RunningCount(), 0);
+    EXPECT_TRUE(grid.Files.empty());
+    // The refused call still in the queue does nothing when it comes up.
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(grid.Files.empty());
+    EXPECT_FALSE(HasCache());
+}
+
+TEST_F(ThumbThreadTest, OneOrSeveralDecodersGiveTheSameOrderAndFile) {
+    FillFolder();
+    std::vector<std::vector<int>> orders;
+    std::vector<std::string> files;
+    for (int threads : {1, 2, 4}) {
+        fs::remove(File(kThumbCacheName));
+        TRun run;
+        run.DecodeThreads = threads;
+        ASSERT_TRUE(run.Run(Dir()));
+        EXPECT_EQ(run.Deliveries.size(), static_cast<std::size_t>(kFilledCount));
+        orders.push_back(run.Indices());
+        files.push_back(test::ReadFile(File(kThumbCacheName)));
+    }
+    for (std::size_t i = 1; i < orders.size(); ++i) {
+        EXPECT_EQ(orders[i], orders[0]);
+        EXPECT_TRUE(files[i] == files[0]) << "cache files differ";
+    }
+}
+
+}  // namespace
+}  // namespace pix
