@@ -1,0 +1,148 @@
+#!/usr/bin/python3
+# SPDX-License-Identifier: MIT
+"""Checks `pixorama-cli thumbs DIR` end to end on a copy of the sample folder.
+
+    cli_thumbs_test.py PIXORAMA_CLI SAMPLES_DIR
+
+The copy gets a file "broken.jpg" that is no picture. The first run makes every sample
+and nothing for broken.jpg and writes the folder's cache file; the second takes every
+sample from the cache. Also: one decoder or several write the same cache file, another
+box size ignores the cache, --quiet prints only the summary, a missing folder and bad
+options fail with their exit status. Exit status 0 when every check passed, 1 otherwise.
+Needs only the standard library.
+"""
+
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+CACHE = "pixorama.dtd"
+IMAGE_EXTENSIONS = (".tif", ".tiff", ".tim", ".bmp", ".jpg", ".jpeg", ".png", ".psd")
+SUMMARY = re.compile(r"^files=(\d+) cache=(\d+) made=(\d+) none=(\d+) seconds=\d+\.\d{3}$")
+
+failures = []
+
+
+def check(condition, what):
+    if not condition:
+        failures.append(what)
+
+
+def run(cli, *args):
+    result = subprocess.run([cli, "thumbs"] + list(args), capture_output=True, timeout=120)
+    return result.returncode, result.stdout.decode("utf-8", "replace"), result.stderr.decode(
+        "utf-8", "replace")
+
+
+def parse(stdout, what):
+    """The per-file lines as {name: (index, state)} in printed order, and the summary."""
+    lines = stdout.splitlines()
+    check(len(lines) >= 1, "%s: no output" % what)
+    summary = SUMMARY.match(lines[-1]) if lines else None
+    check(summary is not None, "%s: bad summary line %r" % (what, lines[-1] if lines else ""))
+    entries = {}
+    order = []
+    for line in lines[:-1]:
+        parts = line.split("\t")
+        if len(parts) != 3 or not parts[0].isdigit() or parts[2] not in ("made", "cache", "none"):
+            failures.append("%s: bad line %r" % (what, line))
+            continue
+        check(parts[1] not in entries, "%s: %s listed twice" % (what, parts[1]))
+        entries[parts[1]] = (int(parts[0]), parts[2])
+        order.append(parts[1])
+    counts = tuple(int(g) for g in summary.groups()) if summary else (None,) * 4
+    return entries, order, counts
+
+
+def sort_key(name):
+    # Ascending without regard to ASCII case; the bytes decide between equal names.
+    return (name.upper(), name)
+
+
+def main():
+    if len(sys.argv) != 3:
+        print(__doc__)
+        return 2
+    cli, samples = sys.argv[1], sys.argv[2]
+    with tempfile.TemporaryDirectory() as tmp:
+        folder = os.path.join(tmp, "folder")
+        os.mkdir(folder)
+        for name in os.listdir(samples):
+            if name.lower().endswith(IMAGE_EXTENSIONS):
+                shutil.copyfile(os.path.join(samples, name), os.path.join(folder, name))
+        with open(os.path.join(folder, "broken.jpg"), "wb") as f:
+            f.write(b"\xff\xd8\xff\xe0 this is not a JPEG at all" * 4)
+        with open(os.path.join(folder, "notes.txt"), "w") as f:
+            f.write("not listed\n")
+        sample_names = sorted((n for n in os.listdir(folder) if n.lower().endswith(IMAGE_EXTENSIONS)
+                               and n != "broken.jpg"), key=sort_key)
+        check(len(sample_names) >= 5, "too few samples in %s" % samples)
+        listed = sorted(sample_names + ["broken.jpg"], key=sort_key)
+        count = len(listed)
+
+        # First run: everything made, broken.jpg without an entry, the cache written.
+        code, out, err = run(cli, folder)
+        check(code == 0, "first run: exit status %d, %s" % (code, err.strip()))
+        entries, order, counts = parse(out, "first run")
+        check(counts == (count, 0, count - 1, 1), "first run: summary %s" % (counts,))
+        for name in sample_names:
+            check(entries.get(name, (None, None))[1] == "made", "first run: %s not made" % name)
+        check(entries.get("broken.jpg", (None, None))[1] == "none", "first run: broken.jpg")
+        check(order[-1:] == ["broken.jpg"], "first run: the files without entry come last")
+        for name, (index, _) in entries.items():
+            check(index == listed.index(name), "first run: index of %s is %d" % (name, index))
+        check("notes.txt" not in entries, "first run: a text file was listed")
+        check(os.path.isfile(os.path.join(folder, CACHE)), "first run: no cache file")
+        with open(os.path.join(folder, CACHE), "rb") as f:
+            first_cache = f.read()
+        check(first_cache[:4] == b"DTDB", "cache file magic")
+
+        # Second run: every sample from the cache, the file left as it was.
+        code, out, err = run(cli, folder)
+        check(code == 0, "second run: exit status %d, %s" % (code, err.strip()))
+        entries, order, counts = parse(out, "second run")
+        check(counts == (count, count - 1, 0, 1), "second run: summary %s" % (counts,))
+        for name in sample_names:
+            check(entries.get(name, (None, None))[1] == "cache", "second run: %s not cached" % name)
+        check(entries.get("broken.jpg", (None, None))[1] == "none", "second run: broken.jpg")
+        with open(os.path.join(folder, CACHE), "rb") as f:
+            check(f.read() == first_cache, "second run rewrote the cache file")
+
+        # One decoder or several: the same cache file.
+        for threads in ("1", "3"):
+            os.remove(os.path.join(folder, CACHE))
+            code, out, err = run(cli, folder, "--threads", threads, "--quiet")
+            check(code == 0, "--threads %s: exit status %d" % (threads, code))
+            with open(os.path.join(folder, CACHE), "rb") as f:
+                check(f.read() == first_cache, "--threads %s: another cache file" % threads)
+
+        # Another box: nothing from the cache; --quiet prints the summary alone.
+        code, out, err = run(cli, folder, "--box", "50x40", "--quiet")
+        check(code == 0, "--box: exit status %d" % code)
+        lines = out.splitlines()
+        check(len(lines) == 1, "--quiet: %d lines" % len(lines))
+        entries, order, counts = parse(out, "--box 50x40")
+        check(counts == (count, 0, count - 1, 1), "--box 50x40: summary %s" % (counts,))
+
+        # Failures: a missing folder, bad options.
+        code, out, err = run(cli, os.path.join(tmp, "missing"))
+        check(code == 1, "missing folder: exit status %d" % code)
+        check("folder not found" in err, "missing folder: message %r" % err)
+        check(out == "", "missing folder: output %r" % out)
+        for args in (["--box", "0x40", folder], ["--box", "50", folder], ["--threads", "x", folder],
+                     [], [folder, folder]):
+            code, out, err = run(cli, *args)
+            check(code == 2, "%s: exit status %d" % (args, code))
+            check(err != "", "%s: no message" % (args,))
+
+    for failure in failures:
+        print("FAIL:", failure)
+    print("%d failed" % len(failures) if failures else "all checks passed")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
