@@ -79,6 +79,10 @@ void ReadThumbRecord(std::span<const std::uint8_t> file, std::int64_t offset, TT
     while (consumed < length) {
         const std::uint16_t tag = reader.U16(at);
         const std::uint32_t size = reader.U32(at + 2);
+        // Every item lies inside its record: a reused record is copied by the length in its
+        // header, and an item reaching past that would be cut off in the copy.
+        if (consumed + kThumbItemHeaderSize + std::uint64_t{size} > length)
+            throw EStreamError(SReadError);
         const auto data = static_cast<std::int64_t>(at + kThumbItemHeaderSize);
         switch (tag) {
             case itThumbnail: {

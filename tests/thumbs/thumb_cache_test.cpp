@@ -306,6 +306,24 @@ TEST(ThumbRecordTest, RefusesBrokenRecords) {
                  EStreamError);
 }
 
+TEST(ThumbRecordTest, ItemRunningPastItsRecordIsAnError) {
+    // A record is copied into a new cache file by the length in its header, so an item
+    // that reaches beyond that length must not be read as part of the record: the copy
+    // would lose its end.
+    Bytes i32(4);
+    Put32(i32, 0, 5);
+    Bytes record = RawRecord({{139, i32}, {65535, {}}});
+    Put32(record, 2, 6);  // the record ends inside item 139's data
+    TThumbInfo info;
+    EXPECT_THROW(ReadThumbRecord(record, 0, info), EStreamError);
+
+    TThumbInfo full;
+    FillAll(full);
+    Bytes file = FileOfRecord(full);
+    Put32(file, 24 + 2, 6);  // only item 1's header belongs to the record
+    EXPECT_THROW(ReadThumbRecord(file, 24, info), EStreamError);
+}
+
 TEST(ThumbRecordTest, EveryTruncationIsAStreamError) {
     TThumbInfo info;
     FillAll(info);

@@ -436,6 +436,26 @@ TEST_F(ThumbThreadTest, DamagedCacheIsMadeAgainAndRewritten) {
     EXPECT_EQ(third.FromCacheCount(), kFilledCount);
 }
 
+TEST_F(ThumbThreadTest, RewrittenCacheIsWholeEvenFromARecordWithAShortLength) {
+    FillFolder();
+    TRun first;
+    ASSERT_TRUE(first.Run(Dir()));
+    // The first record's header claims only its thumbnail item's header: read by the item
+    // lengths it is whole, copied by its own length it is not.
+    std::string bytes = test::ReadFile(File(kThumbCacheName));
+    bytes[24 + 2] = 6;
+    bytes[24 + 3] = bytes[24 + 4] = bytes[24 + 5] = 0;
+    test::WriteFile(File(kThumbCacheName), bytes);
+    ShiftDate(File("l.jpeg"), -100s);  // something is made, so the cache is rewritten
+
+    TRun second;
+    ASSERT_TRUE(second.Run(Dir()));
+    EXPECT_EQ(second.Deliveries.size(), static_cast<std::size_t>(kFilledCount));
+    TRun third;
+    ASSERT_TRUE(third.Run(Dir()));
+    EXPECT_EQ(third.FromCacheCount(), kFilledCount);
+}
+
 // ---- Termination ----
 
 TEST_F(ThumbThreadTest, TerminatedInTheFileListHandler) {
