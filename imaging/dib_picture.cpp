@@ -248,6 +248,18 @@ void TDibPicture::Clear() {
     FBits = nullptr;
     FInfo.reset();
     FImgData16.reset();
+    FFullWidth = 0;
+    FFullHeight = 0;
+}
+
+void TDibPicture::SetDecodeBox(int width, int height) {
+    FDecodeBoxWidth = std::max(width, 0);
+    FDecodeBoxHeight = std::max(height, 0);
+}
+
+std::uint64_t TDibPicture::FullImageSize() const {
+    if (!FInfo) return 0;
+    return DibBytesPerLine(FullWidth(), BitCount()) * static_cast<std::uint64_t>(FullHeight());
 }
 
 void TDibPicture::AllocInfo(int width, int height, bool initTable) {

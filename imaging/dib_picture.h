@@ -103,6 +103,18 @@ public:
     void CreateImgData16();
     void Map16To8();
 
+    // A box that a load may decode into instead of the full size, for previews such as
+    // thumbnails: a format able to decode reduced (JPEG at 1/2, 1/4 and 1/8) takes the
+    // smallest of those sizes that still covers the box in both directions; others ignore
+    // it. 0 × 0, the default, loads at full size. Width, Height and ImageSize describe the
+    // pixels held; the Full* queries the image as stored in the file.
+    void SetDecodeBox(int width, int height);
+    int FullWidth() const { return FFullWidth > 0 ? FFullWidth : Width(); }
+    int FullHeight() const { return FFullHeight > 0 ? FFullHeight : Height(); }
+    // The ImageSize the full-size picture has: padded row stride × height.
+    std::uint64_t FullImageSize() const;
+    bool DecodedReduced() const { return FFullWidth > 0; }
+
     // Palette and drawing.
     void SetPalette(std::unique_ptr<TPalette> palette);
     void CopyPalette(const TDibPicture* source);
@@ -179,6 +191,11 @@ protected:
     std::uint8_t* FBits = nullptr;
     std::unique_ptr<TImgData16> FImgData16;
     TFieldList FFields;
+    // The box of SetDecodeBox, and the stored size when a load decoded reduced (0 else).
+    int FDecodeBoxWidth = 0;
+    int FDecodeBoxHeight = 0;
+    int FFullWidth = 0;
+    int FFullHeight = 0;
 };
 
 }  // namespace pix

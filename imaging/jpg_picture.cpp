@@ -67,6 +67,8 @@ struct TJpegDecodeJob {
     const std::uint8_t* Data;
     unsigned long Size;
     TJpegSink* Sink;
+    int BoxWidth;  // the decode box; 0 × 0 decodes at full size
+    int BoxHeight;
 };
 
 struct TJpegEncodeJob {
@@ -119,6 +121,10 @@ bool DecodeJpeg(TJpegDecodeJob& job) {
             job.Info.out_color_space = JCS_EXT_BGR;
             break;
     }
+    job.Info.scale_num = 1;
+    job.Info.scale_denom = static_cast<unsigned>(
+        JpegScaleDenominator(static_cast<int>(job.Info.image_width),
+                             static_cast<int>(job.Info.image_height), job.BoxWidth, job.BoxHeight));
     jpeg_calc_output_dimensions(&job.Info);
     bool ok = true;
     std::uint8_t* cmykRow = job.Sink->Prepare(job.Info, ok);
@@ -170,6 +176,17 @@ std::span<const std::uint8_t> StreamBytes(TStream& stream, std::vector<std::uint
 
 }  // namespace
 
+int JpegScaleDenominator(int width, int height, int boxWidth, int boxHeight) {
+    if (boxWidth <= 0 || boxHeight <= 0 || width <= 0 || height <= 0) return 1;
+    for (int d = 8; d > 1; d /= 2) {
+        // libjpeg's output size: the side times 1/d, rounded up.
+        const std::int64_t w = (std::int64_t{width} + d - 1) / d;
+        const std::int64_t h = (std::int64_t{height} + d - 1) / d;
+        if (w >= boxWidth && h >= boxHeight) return d;
+    }
+    return 1;
+}
+
 TJpgPicture::~TJpgPicture() = default;
 
 std::int64_t TJpgPicture::ReadHeader(TStream& stream, std::unique_ptr<TDibInfo>& info) {
@@ -191,6 +208,11 @@ std::int64_t TJpgPicture::ReadHeader(TStream& stream, std::unique_ptr<TDibInfo>&
                 if (bytes > kMaxImageSize) throw EPixError(Fmt(SImageTooLarge, w, h));
                 FPicture.FPaletteKind = grey ? pkGray256 : pkTrueColor;
                 FPicture.AllocInfo(w, h, true);
+                if (jpeg.output_width != jpeg.image_width ||
+                    jpeg.output_height != jpeg.image_height) {
+                    FPicture.FFullWidth = static_cast<int>(jpeg.image_width);
+                    FPicture.FFullHeight = static_cast<int>(jpeg.image_height);
+                }
                 FPicture.FTempBitmap = TDibSection::Create(FPicture.FInfo->Get(), bytes > 65536);
                 if (!FPicture.FTempBitmap) throw EPixError(SErrCreateDibSection);
                 if (jpeg.out_color_space == JCS_CMYK) {
@@ -221,6 +243,8 @@ std::int64_t TJpgPicture::ReadHeader(TStream& stream, std::unique_ptr<TDibInfo>&
     job.Data = data.data();
     job.Size = static_cast<unsigned long>(data.size());
     job.Sink = &sink;
+    job.BoxWidth = FDecodeBoxWidth;
+    job.BoxHeight = FDecodeBoxHeight;
     const bool decoded = DecodeJpeg(job);
     if (job.Created) jpeg_destroy_decompress(&job.Info);
     if (sink.Failure) std::rethrow_exception(sink.Failure);

@@ -240,5 +240,64 @@ TEST_F(JpgPictureTest, SavedPaletteImageReadsBackAsColour) {
     }
 }
 
+// ---- Reduced decoding for a box ----
+
+struct TScaleCase {
+    int Width, Height, BoxWidth, BoxHeight, Expect;
+};
+
+class JpegScaleTest : public ::testing::TestWithParam<TScaleCase> {};
+
+TEST_P(JpegScaleTest, LargestReductionThatStillCoversTheBox) {
+    const TScaleCase& c = GetParam();
+    EXPECT_EQ(JpegScaleDenominator(c.Width, c.Height, c.BoxWidth, c.BoxHeight), c.Expect);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, JpegScaleTest,
+    ::testing::Values(TScaleCase{4000, 3000, 112, 96, 8},  // 500 × 375
+                      TScaleCase{800, 600, 112, 96, 4},    // 1/8 gives 100 wide
+                      TScaleCase{300, 200, 112, 96, 2},    // 150 × 100
+                      TScaleCase{897, 769, 112, 96, 8},    // 112.1 × 96.1 round up to fit
+                      TScaleCase{890, 760, 112, 96, 4},    // 95 high at 1/8
+                      TScaleCase{1000, 100, 112, 96, 1},   // the short side forbids any
+                      TScaleCase{112, 96, 112, 96, 1},     // exactly the box
+                      TScaleCase{50, 40, 112, 96, 1},      // smaller than the box
+                      TScaleCase{4000, 3000, 0, 0, 1}));   // no box: full size
+
+TEST_F(JpgPictureTest, DecodeBoxLoadsReducedAndKeepsTheFullSize) {
+    const Bytes file = Encode(203, 101, 3, JCS_RGB, Gradient(203, 101, 3));
+    TJpgPicture reduced;
+    reduced.SetDecodeBox(40, 20);
+    Load(reduced, file);
+    // 1/4: 203 / 4 and 101 / 4 rounded up; 1/8 would give 13 rows.
+    EXPECT_EQ(reduced.Width(), 51);
+    EXPECT_EQ(reduced.Height(), 26);
+    EXPECT_TRUE(reduced.DecodedReduced());
+    EXPECT_EQ(reduced.FullWidth(), 203);
+    EXPECT_EQ(reduced.FullHeight(), 101);
+    EXPECT_EQ(reduced.FullImageSize(), std::uint64_t{612} * 101);  // 609 padded to 612
+    EXPECT_EQ(reduced.ImageSize(), std::uint64_t{156} * 26);
+
+    // The same picture object loads at full size once the box is gone.
+    reduced.SetDecodeBox(0, 0);
+    Load(reduced, file);
+    EXPECT_EQ(reduced.Width(), 203);
+    EXPECT_FALSE(reduced.DecodedReduced());
+    EXPECT_EQ(reduced.FullImageSize(), reduced.ImageSize());
+    ExpectSameRows(reduced, Decode(file, false), 3);
+}
+
+TEST_F(JpgPictureTest, GreyPictureDecodesReducedToo) {
+    const Bytes file = Encode(640, 480, 1, JCS_GRAYSCALE, Gradient(640, 480, 1));
+    TJpgPicture picture;
+    picture.SetDecodeBox(112, 96);
+    Load(picture, file);
+    EXPECT_EQ(picture.Width(), 160);
+    EXPECT_EQ(picture.Height(), 120);
+    EXPECT_EQ(picture.BitCount(), 8);
+    EXPECT_EQ(picture.FullImageSize(), std::uint64_t{640} * 480);
+}
+
 }  // namespace
 }  // namespace pix
