@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -272,6 +274,58 @@ TEST(MakeThumbInfoTest, FailureClearsEverythingButTheDate) {
     EXPECT_THROW(MakeThumbInfo(dir.File("missing.jpg"), 112, 96, info), EPixError);
     EXPECT_EQ(info.FileDate, -1);
     EXPECT_EQ(info.Thumbnail, nullptr);
+}
+
+// A large JPEG is decoded reduced for its thumbnail; the entry still describes the stored
+// picture, and the thumbnail is close to one made from the full decode (reduced decoding
+// averages 8 × 8 blocks in the frequency domain, and chroma is resampled differently).
+// Sides that are not a multiple of 8 would add a shift of up to 7 pixels at the far
+// edges, under half a thumbnail pixel, which this comparison leaves out.
+TEST(MakeThumbInfoTest, JpegDecodedReducedGivesTheFullDecodesThumbnail) {
+    test::TTempDir dir;
+    const std::string path = dir.File("photo.jpg");
+    constexpr int kWidth = 1600, kHeight = 1200;
+    {
+        TJpgPicture picture(kWidth, kHeight, pkTrueColor);
+        picture.SetQuality(90);
+        // Smooth colour ramps with a fine pattern and hard edges, as photographs have.
+        for (int y = 0; y < kHeight; ++y) {
+            std::uint8_t* row = Row(picture, y);
+            for (int x = 0; x < kWidth; ++x) {
+                const int edge = ((x / 97 + y / 61) & 1) * 60;
+                row[3 * x] = static_cast<std::uint8_t>(x / 9 + edge);
+                row[3 * x + 1] = static_cast<std::uint8_t>(y / 6 + ((x ^ y) & 31));
+                row[3 * x + 2] = static_cast<std::uint8_t>((x + y) / 15 + edge);
+            }
+        }
+        picture.SaveToFile(path);
+    }
+    TThumbInfo info;
+    MakeThumbInfo(path, 112, 96, info);
+    EXPECT_EQ(info.Width, kWidth);
+    EXPECT_EQ(info.Height, kHeight);
+    EXPECT_EQ(info.DataSize, kWidth * 3 * kHeight);
+    EXPECT_EQ(info.BitCount, 24);
+    ASSERT_NE(info.Thumbnail, nullptr);
+    ASSERT_EQ(info.Thumbnail->Width(), 112);
+    ASSERT_EQ(info.Thumbnail->Height(), 84);
+
+    TJpgPicture full;
+    full.LoadFromFile(path);
+    ASSERT_EQ(full.Width(), kWidth);
+    TBmpPicture expected(112, 84, full.DetectPaletteKind());
+    StretchOnto(full, expected);
+    long total = 0;
+    int worst = 0;
+    for (int y = 0; y < 84; ++y) {
+        for (int x = 0; x < 112 * 3; ++x) {
+            const int d = std::abs(Row(*info.Thumbnail, y)[x] - Row(expected, y)[x]);
+            total += d;
+            worst = std::max(worst, d);
+        }
+    }
+    EXPECT_LT(static_cast<double>(total) / (112 * 84 * 3), 1.5);
+    EXPECT_LT(worst, 24);
 }
 
 }  // namespace
