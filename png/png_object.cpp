@@ -12,6 +12,10 @@
 
 #include <zlib.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -28,16 +32,6 @@ constexpr std::uint32_t kMaxDimension = 65535;
 // Inflated text of a zTXt chunk is cut here: nothing shows it, and a small chunk must not
 // be able to claim gigabytes.
 constexpr std::size_t kMaxTextSize = 1 << 20;
-
-const std::array<std::uint32_t, 256> kCrcTable = [] {
-    std::array<std::uint32_t, 256> t{};
-    for (std::uint32_t n = 0; n < 256; ++n) {
-        std::uint32_t c = n;
-        for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        t[n] = c;
-    }
-    return t;
-}();
 
 // Reads exactly `count` bytes or raises the decoder's unexpected-end error.
 void ReadExact(TStream& stream, void* buffer, std::int64_t count) {
@@ -136,6 +130,77 @@ inline int Paeth(int a, int b, int c) {
     return (pa <= pb && pa <= pc) ? a : (pb <= pc ? b : c);
 }
 
+// The Paeth filter undone pixel by pixel, with the left pixel (a) and the upper-left one (c)
+// held in registers: the loop's chain runs through them, and reading them back from the
+// row just written would wait for each store.
+template <std::size_t Bpp>
+void UnpaethScalar(std::uint8_t* row, const std::uint8_t* prior, std::size_t n) {
+    int a[Bpp] = {}, c[Bpp] = {};
+    for (std::size_t i = 0; i + Bpp <= n; i += Bpp) {
+        for (std::size_t k = 0; k < Bpp; ++k) {
+            const int b = prior[i + k];
+            const int x = (row[i + k] + Paeth(a[k], b, c[k])) & 0xFF;
+            row[i + k] = static_cast<std::uint8_t>(x);
+            a[k] = x;
+            c[k] = b;
+        }
+    }
+}
+
+#if defined(__SSE2__)
+// One pixel of 3 or 4 bytes widened to 16-bit lanes.
+// The bytes are assembled in a register: a 3-byte copy through memory would be written in
+// two parts and read back whole, which stalls on every pixel.
+template <std::size_t Bpp>
+__m128i LoadPixel(const std::uint8_t* p) {
+    std::uint32_t v = p[0] | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16;
+    if constexpr (Bpp == 4) v |= std::uint32_t{p[3]} << 24;
+    return _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(v)), _mm_setzero_si128());
+}
+
+template <std::size_t Bpp>
+void StorePixel(std::uint8_t* p, __m128i v) {
+    const auto bytes = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(v, v)));
+    p[0] = static_cast<std::uint8_t>(bytes);
+    p[1] = static_cast<std::uint8_t>(bytes >> 8);
+    p[2] = static_cast<std::uint8_t>(bytes >> 16);
+    if constexpr (Bpp == 4) p[3] = static_cast<std::uint8_t>(bytes >> 24);
+}
+
+inline __m128i Abs16(__m128i v) { return _mm_max_epi16(v, _mm_sub_epi16(_mm_setzero_si128(), v)); }
+
+// The Paeth filter for 3- and 4-byte pixels, the samples of one pixel side by side: the
+// same choice as Paeth() (a on ties with it, then b), made for all samples at once. A row's
+// first pixel takes a = c = 0, for which the predictor is b, as the filter defines it.
+template <std::size_t Bpp>
+void UnpaethSse2(std::uint8_t* row, const std::uint8_t* prior, std::size_t n) {
+    const __m128i low = _mm_set1_epi16(0xFF);
+    __m128i a = _mm_setzero_si128(), c = _mm_setzero_si128();
+    for (std::size_t i = 0; i + Bpp <= n; i += Bpp) {
+        const __m128i b = LoadPixel<Bpp>(prior + i);
+        const __m128i bc = _mm_sub_epi16(b, c), ac = _mm_sub_epi16(a, c);
+        const __m128i pa = Abs16(bc), pb = Abs16(ac), pc = Abs16(_mm_add_epi16(bc, ac));
+        const __m128i smallest = _mm_min_epi16(_mm_min_epi16(pa, pb), pc);
+        const __m128i useA = _mm_cmpeq_epi16(smallest, pa);
+        const __m128i useB = _mm_andnot_si128(useA, _mm_cmpeq_epi16(smallest, pb));
+        const __m128i useC = _mm_andnot_si128(_mm_or_si128(useA, useB), _mm_set1_epi16(-1));
+        const __m128i predicted = _mm_or_si128(
+            _mm_or_si128(_mm_and_si128(useA, a), _mm_and_si128(useB, b)), _mm_and_si128(useC, c));
+        a = _mm_and_si128(_mm_add_epi16(LoadPixel<Bpp>(row + i), predicted), low);
+        StorePixel<Bpp>(row + i, a);
+        c = b;
+    }
+}
+#endif
+
+template <std::size_t Bpp>
+void Unpaeth(std::uint8_t* row, const std::uint8_t* prior, std::size_t n) {
+#if defined(__SSE2__)
+    if constexpr (Bpp == 3 || Bpp == 4) return UnpaethSse2<Bpp>(row, prior, n);
+#endif
+    UnpaethScalar<Bpp>(row, prior, n);
+}
+
 // Undoes one filter with a pixel size known at compile time, so that the loops over the
 // bytes of a pixel unroll.
 template <std::size_t Bpp>
@@ -156,11 +221,7 @@ void UnfilterFixed(std::uint8_t type, std::uint8_t* row, const std::uint8_t* pri
                 row[i] = static_cast<std::uint8_t>(row[i] + ((row[i - Bpp] + prior[i]) >> 1));
             break;
         case 4:
-            for (std::size_t i = 0; i < Bpp && i < n; ++i)
-                row[i] = static_cast<std::uint8_t>(row[i] + prior[i]);
-            for (std::size_t i = Bpp; i < n; ++i)
-                row[i] = static_cast<std::uint8_t>(row[i] +
-                                                   Paeth(row[i - Bpp], prior[i], prior[i - Bpp]));
+            Unpaeth<Bpp>(row, prior, n);
             break;
         default:
             break;
@@ -276,9 +337,16 @@ constexpr TPass kAdam7[7] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4,
 }  // namespace
 
 std::uint32_t PngCrc32(std::uint32_t crc, const std::uint8_t* data, std::size_t size) {
-    std::uint32_t c = crc ^ 0xFFFFFFFFu;
-    for (std::size_t i = 0; i < size; ++i) c = kCrcTable[(c ^ data[i]) & 0xFF] ^ (c >> 8);
-    return c ^ 0xFFFFFFFFu;
+    // zlib's CRC-32 is this same CRC, computed several bytes at a time; the IDAT data of a
+    // large picture passes through here in full.
+    uLong c = crc;
+    while (size > 0) {
+        const auto n = static_cast<uInt>(std::min<std::size_t>(size, 1u << 30));
+        c = crc32(c, data, n);
+        data += n;
+        size -= n;
+    }
+    return static_cast<std::uint32_t>(c);
 }
 
 // ---------------------------------------------------------------------------------------
