@@ -408,14 +408,19 @@ struct TSpans {
         std::size_t Count = 0;
         std::size_t WeightAt = 0;
         std::uint64_t Total = 0;  // sum of the weights
+        // Every weight but the first and the last is Unit (a source pixel wholly inside
+        // the target pixel), so those pixels can be summed plainly and scaled once.
+        bool InteriorWhole = false;
     };
     std::vector<TSpan> Spans;
     std::vector<std::uint32_t> Weights;
+    std::uint32_t Unit = 0;  // the weight of a whole source pixel
 
     TSpans(TRange visible, std::int64_t targetPos, std::int64_t targetLength,
            std::int64_t sourcePos, std::int64_t sourceLength, std::int64_t sourceLimit,
            std::int64_t divisor) {
         const std::int64_t tl = targetLength / divisor, sl = sourceLength / divisor;
+        Unit = static_cast<std::uint32_t>(tl);
         Spans.resize(static_cast<std::size_t>(visible.Size()));
         for (std::int64_t t = visible.First; t < visible.Last; ++t) {
             const std::int64_t rel = t - targetPos;
@@ -434,6 +439,10 @@ struct TSpans {
                 span.Total += static_cast<std::uint64_t>(w);
             }
             span.Count = Weights.size() - span.WeightAt;
+            span.InteriorWhole =
+                span.Count >= 2 &&
+                std::all_of(Weights.begin() + static_cast<std::ptrdiff_t>(span.WeightAt + 1),
+                            Weights.end() - 1, [this](std::uint32_t w) { return w == Unit; });
         }
     }
 };
@@ -445,6 +454,83 @@ std::int64_t Gcd(std::int64_t a, std::int64_t b) {
         b = t;
     }
     return a;
+}
+
+// Colour-table entries with red, green and blue in 21-bit fields of one 64-bit word, so
+// that a single addition sums all three: a field holds the sum of 8224 samples of 255.
+constexpr int kFieldBits = 21;
+constexpr std::uint64_t kFieldMask = (std::uint64_t{1} << kFieldBits) - 1;
+constexpr std::size_t kMaxPackedRun = kFieldMask / 255;
+
+std::array<std::uint64_t, 256> WideTable(const TSource& src) {
+    std::array<std::uint64_t, 256> wide{};
+    for (std::size_t i = 0; i < wide.size(); ++i) {
+        const RGBQUAD& q = src.Table[i];
+        wide[i] = std::uint64_t{q.rgbRed} << (2 * kFieldBits) |
+                  std::uint64_t{q.rgbGreen} << kFieldBits | q.rgbBlue;
+    }
+    return wide;
+}
+
+// The weighted sums of one source row under each visible target column, into `sums`
+// (three per column: red, green, blue). TAcc is the accumulator: 32 bits where the caller
+// has shown that the largest sum fits, which keeps the loops narrow. A span whose inner
+// pixels all have the whole weight sums them plainly and multiplies once; for an indexed
+// source the packed table sums the three colours with one addition per pixel.
+template <int SB, class TAcc>
+void SumAcross(const TSource& src, const std::uint8_t* in, const TSpans& across,
+               const std::array<std::uint64_t, 256>& wide, std::uint64_t* sums) {
+    constexpr bool kDirect = SB == 24 || SB == 32;
+    const std::size_t n = across.Spans.size();
+    const TAcc unit = across.Unit;
+    for (std::size_t c = 0; c < n; ++c) {
+        const TSpans::TSpan& span = across.Spans[c];
+        const std::uint32_t* w = across.Weights.data() + span.WeightAt;
+        TAcc r = 0, g = 0, b = 0;
+        const auto add = [&](std::size_t k, TAcc weight) {
+            const std::int64_t x = span.First + static_cast<std::int64_t>(k);
+            if constexpr (kDirect) {
+                const std::uint8_t* p = in + x * (SB / 8);
+                b += weight * p[0];
+                g += weight * p[1];
+                r += weight * p[2];
+            } else {
+                const RGBQUAD& q = src.Table[GetIndex<SB>(in, x)];
+                b += weight * q.rgbBlue;
+                g += weight * q.rgbGreen;
+                r += weight * q.rgbRed;
+            }
+        };
+        const std::size_t inner = span.Count >= 2 ? span.Count - 2 : 0;
+        if (span.InteriorWhole && (kDirect || inner <= kMaxPackedRun)) {
+            add(0, w[0]);
+            add(span.Count - 1, w[span.Count - 1]);
+            TAcc ir = 0, ig = 0, ib = 0;
+            if constexpr (kDirect) {
+                const std::uint8_t* p = in + (span.First + 1) * (SB / 8);
+                for (std::size_t k = 0; k < inner; ++k, p += SB / 8) {
+                    ib += p[0];
+                    ig += p[1];
+                    ir += p[2];
+                }
+            } else {
+                std::uint64_t packed = 0;
+                for (std::size_t k = 0; k < inner; ++k)
+                    packed += wide[GetIndex<SB>(in, span.First + 1 + static_cast<std::int64_t>(k))];
+                ir = static_cast<TAcc>(packed >> (2 * kFieldBits));
+                ig = static_cast<TAcc>((packed >> kFieldBits) & kFieldMask);
+                ib = static_cast<TAcc>(packed & kFieldMask);
+            }
+            r += unit * ir;
+            g += unit * ig;
+            b += unit * ib;
+        } else {
+            for (std::size_t k = 0; k < span.Count; ++k) add(k, w[k]);
+        }
+        sums[3 * c] = r;
+        sums[3 * c + 1] = g;
+        sums[3 * c + 2] = b;
+    }
 }
 
 // Area-weighted box average of the source rectangle into the visible target rectangle. Each
@@ -468,8 +554,11 @@ int DrawHalftone(const TSource& src, TDibSection& dst, TRange cols, TRange rows,
     const std::int64_t bandFirst = src.BandTop;
     const TSpans down(rows, yDest, destHeight, ySrc - bandFirst, srcHeight, src.BandRows, gy);
 
+    // A row's sum under one target column is at most 255 times the column's units.
+    const bool narrow = unitsX < (std::uint64_t{1} << 32) / 255;
     const auto n = static_cast<std::size_t>(cols.Size());
     std::vector<std::uint64_t> rowSums(n * 3), totals(n * 3);
+    const std::array<std::uint64_t, 256> wide = WideTable(src);
     std::int64_t summedRow = -1;
     TConversion conv(src, dst);
     int drawn = 0;
@@ -478,30 +567,10 @@ int DrawHalftone(const TSource& src, TDibSection& dst, TRange cols, TRange rows,
         constexpr int SB = decltype(sb)::value;
         const auto sumAcross = [&](std::int64_t sy) {
             const std::uint8_t* in = src.Row(sy);
-            for (std::size_t c = 0; c < n; ++c) {
-                const TSpans::TSpan& span = across.Spans[c];
-                const std::uint32_t* w = across.Weights.data() + span.WeightAt;
-                std::uint64_t r = 0, g = 0, b = 0;
-                if constexpr (SB == 24 || SB == 32) {
-                    const std::uint8_t* p = in + span.First * (SB / 8);
-                    for (std::size_t k = 0; k < span.Count; ++k, p += SB / 8) {
-                        b += std::uint64_t{w[k]} * p[0];
-                        g += std::uint64_t{w[k]} * p[1];
-                        r += std::uint64_t{w[k]} * p[2];
-                    }
-                } else {
-                    for (std::size_t k = 0; k < span.Count; ++k) {
-                        const RGBQUAD& q =
-                            src.Table[GetIndex<SB>(in, span.First + static_cast<std::int64_t>(k))];
-                        b += std::uint64_t{w[k]} * q.rgbBlue;
-                        g += std::uint64_t{w[k]} * q.rgbGreen;
-                        r += std::uint64_t{w[k]} * q.rgbRed;
-                    }
-                }
-                rowSums[3 * c] = r;
-                rowSums[3 * c + 1] = g;
-                rowSums[3 * c + 2] = b;
-            }
+            if (narrow)
+                SumAcross<SB, std::uint32_t>(src, in, across, wide, rowSums.data());
+            else
+                SumAcross<SB, std::uint64_t>(src, in, across, wide, rowSums.data());
         };
 
         DispatchTarget(dst.BitCount(), [&](auto db) {
