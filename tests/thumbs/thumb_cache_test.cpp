@@ -142,7 +142,10 @@ std::vector<std::span<const std::uint8_t>> Pieces(const TMemoryStream& records) 
     return {std::span<const std::uint8_t>(records.Data())};
 }
 
-// ---- Round trip of each stored member ----
+// ---- Round trip of each kind of item ----
+
+// A thumbnail of each kind, a size pair, text with a zero byte, a time, and every member at
+// once; which tag each member gets is checked byte by byte in the layout test below.
 
 struct TMemberCase {
     const char* Name;
@@ -176,27 +179,10 @@ INSTANTIATE_TEST_SUITE_P(
                                     static_cast<std::size_t>(i.Thumbnail->ImageSize()));
                     }},
         TMemberCase{"Size", [](TThumbInfo& i) { i.Width = 3000, i.Height = 1000; }},
-        TMemberCase{"DataSize", [](TThumbInfo& i) { i.DataSize = 123456; }},
-        TMemberCase{"ImageCount", [](TThumbInfo& i) { i.ImageCount = 2; }},
-        TMemberCase{"BitCount", [](TThumbInfo& i) { i.BitCount = 16; }},
         TMemberCase{"Comment", [](TThumbInfo& i) { i.Comment = std::string("x\0y", 3); }},
-        TMemberCase{"Author", [](TThumbInfo& i) { i.Author = "someone"; }},
-        TMemberCase{"Copyright", [](TThumbInfo& i) { i.Copyright = "\xA9 2026"; }},
-        TMemberCase{"Magnification", [](TThumbInfo& i) { i.Magnification = 25000.0; }},
-        TMemberCase{"WorkingDistance", [](TThumbInfo& i) { i.WorkingDistance = 10.5; }},
-        TMemberCase{"HighVoltage", [](TThumbInfo& i) { i.HighVoltage = 15.0; }},
-        TMemberCase{"ParamValue3", [](TThumbInfo& i) { i.ParamValue3 = -0.25; }},
-        TMemberCase{"ParamValue4", [](TThumbInfo& i) { i.ParamValue4 = 1e300; }},
-        TMemberCase{"ParamValue6", [](TThumbInfo& i) { i.ParamValue6 = 2147483647; }},
-        TMemberCase{"ParamFormat", [](TThumbInfo& i) { i.ParamFormat = "Mag %g"; }},
-        TMemberCase{"ParamNames", [](TThumbInfo& i) { i.ParamNames = "Mag"; }},
-        TMemberCase{"LinescanData", [](TThumbInfo& i) { i.LinescanData = -1; }},
-        TMemberCase{"PointscanData", [](TThumbInfo& i) { i.PointscanData = -2; }},
         TMemberCase{
             "RecordTime",
             [](TThumbInfo& i) { i.RecordTime = SYSTEMTIME{1999, 1, 5, 31, 23, 59, 58, 999}; }},
-        TMemberCase{"ImageNumber", [](TThumbInfo& i) { i.ImageNumber = 65536; }},
-        TMemberCase{"MeasurementData", [](TThumbInfo& i) { i.MeasurementData = -1; }},
         TMemberCase{"Everything", [](TThumbInfo& i) { FillAll(i); }}),
     [](const auto& info) { return std::string(info.param.Name); });
 
