@@ -224,7 +224,15 @@ bool TThread::Synchronize(const std::function<void()>& method) {
         call->HasTarget = FHasTarget;
         // The dispatcher cannot be destroyed while the lock is held.
         QMetaObject::invokeMethod(
-            registry.Dispatcher, [call] { call->Run(); }, Qt::QueuedConnection);
+            registry.Dispatcher,
+            [call] {
+                // Qt's event queue hands the call over under locks that the thread
+                // sanitizer cannot see; taking the lock the poster held orders this run
+                // after the post for it as well.
+                { std::lock_guard order(Registry().Lock); }
+                call->Run();
+            },
+            Qt::QueuedConnection);
     }
     {
         std::unique_lock lock(ticket->Lock);

@@ -54,9 +54,9 @@ enum : std::uint16_t {
 
 // Reads the record at `offset` of the cache file's bytes into `info`, which is cleared
 // first; FileDate is left 0. Throws EPixError("Invalid thumbnail file") when the record
-// does not start with its tag, EStreamError when it runs past the end of the bytes, and
-// the BMP reader's error when the thumbnail item cannot be decoded. The thumbnail item is
-// decoded from its own bytes only.
+// does not start with its tag, EStreamError when it runs past the end of the bytes or an
+// item runs past the record's length, and the BMP reader's error when the thumbnail item
+// cannot be decoded. The thumbnail item is decoded from its own bytes only.
 void ReadThumbRecord(std::span<const std::uint8_t> file, std::int64_t offset, TThumbInfo& info);
 
 // The bytes of the record at `offset`: its header and the length the header gives. Throws
