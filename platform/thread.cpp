@@ -102,12 +102,15 @@ struct TQueuedCall {
             Ticket->Finish(TThread::TTicket::Refused);
             return;
         }
+        std::exception_ptr error;
         try {
             Method();
-            Ticket->Finish(TThread::TTicket::Done);
         } catch (...) {
-            Ticket->Finish(TThread::TTicket::Done, std::current_exception());
+            error = std::current_exception();
         }
+        // Finished only once the handler has left its catch block, so the worker is the
+        // only one left to touch the exception.
+        Ticket->Finish(TThread::TTicket::Done, std::move(error));
     }
 };
 
@@ -234,19 +237,25 @@ bool TThread::Synchronize(const std::function<void()>& method) {
             },
             Qt::QueuedConnection);
     }
+    TTicket::TState state;
+    std::exception_ptr error;
     {
         std::unique_lock lock(ticket->Lock);
         ticket->Finished.wait(lock, [&] { return ticket->State != TTicket::Pending; });
+        state = ticket->State;
+        // The exception leaves the ticket, which the main thread may still hold: it is
+        // then released on this thread only, where it is rethrown.
+        error = std::move(ticket->Error);
     }
     {
         std::lock_guard lock(registry.Lock);
         FTicket.reset();
     }
-    if (ticket->State == TTicket::Refused) {
+    if (state == TTicket::Refused) {
         Terminate();
         return false;
     }
-    if (ticket->Error) std::rethrow_exception(ticket->Error);
+    if (error) std::rethrow_exception(error);
     return true;
 }
 

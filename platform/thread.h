@@ -37,8 +37,9 @@ class TThread {
 public:
     // Always created suspended; create threads on the main thread.
     TThread();
-    // A thread that is not freed by itself must have ended or be destroyed by its owner,
-    // who then terminates it and waits (processing the main thread's calls meanwhile).
+    // The owner of a thread that is not freed by itself calls Terminate and WaitFor before
+    // destroying it: by the time this destructor runs, the derived object the body uses is
+    // gone. As a last guard it still terminates a running body and waits for it.
     virtual ~TThread();
     TThread(const TThread&) = delete;
     TThread& operator=(const TThread&) = delete;

@@ -228,7 +228,9 @@ TEST_F(ThreadTest, WaitForOnAnotherThread) {
     EXPECT_TRUE(returned);
 }
 
-TEST_F(ThreadTest, OwnerDeletingARunningThreadStopsIt) {
+// The owner of a thread that does not free itself stops it and waits before deleting it:
+// the derived part of the object is gone before the base destructor could wait.
+TEST_F(ThreadTest, OwnerStopsAndWaitsForARunningThreadBeforeDeletingIt) {
     auto destroyed = std::make_shared<std::atomic<bool>>(false);
     auto calls = std::make_shared<std::atomic<int>>(0);
     {
@@ -242,6 +244,9 @@ TEST_F(ThreadTest, OwnerDeletingARunningThreadStopsIt) {
             destroyed);
         thread.Resume();
         ASSERT_TRUE(WaitUntil([&] { return calls->load() >= 2; }));
+        thread.Terminate();
+        thread.WaitFor();
+        EXPECT_FALSE(*destroyed);
     }
     EXPECT_TRUE(*destroyed);
     EXPECT_EQ(TThread::RunningCount(), 0);
