@@ -472,6 +472,24 @@ std::array<std::uint64_t, 256> WideTable(const TSource& src) {
     return wide;
 }
 
+// The packed colours of `count` 8-bit indices added up. Two sums halve the chain of
+// dependent additions; the loop is kept scalar, since a vectorised form would have to
+// gather the table entries one by one and runs slower.
+#if defined(__GNUC__) && !defined(__clang__)
+__attribute__((optimize("no-tree-vectorize")))
+#endif
+std::uint64_t
+SumPacked8(const std::uint8_t* p, std::size_t count, const std::uint64_t* wide) {
+    std::uint64_t a = 0, b = 0;
+    std::size_t k = 0;
+    for (; k + 2 <= count; k += 2) {
+        a += wide[p[k]];
+        b += wide[p[k + 1]];
+    }
+    if (k < count) a += wide[p[k]];
+    return a + b;
+}
+
 // The weighted sums of one source row under each visible target column, into `sums`
 // (three per column: red, green, blue). TAcc is the accumulator: 32 bits where the caller
 // has shown that the largest sum fits, which keeps the loops narrow. A span whose inner
@@ -514,9 +532,15 @@ void SumAcross(const TSource& src, const std::uint8_t* in, const TSpans& across,
                     ir += p[2];
                 }
             } else {
-                std::uint64_t packed = 0;
-                for (std::size_t k = 0; k < inner; ++k)
-                    packed += wide[GetIndex<SB>(in, span.First + 1 + static_cast<std::int64_t>(k))];
+                std::uint64_t packed;
+                if constexpr (SB == 8) {
+                    packed = SumPacked8(in + span.First + 1, inner, wide.data());
+                } else {
+                    packed = 0;
+                    for (std::size_t k = 0; k < inner; ++k)
+                        packed +=
+                            wide[GetIndex<SB>(in, span.First + 1 + static_cast<std::int64_t>(k))];
+                }
                 ir = static_cast<TAcc>(packed >> (2 * kFieldBits));
                 ig = static_cast<TAcc>((packed >> kFieldBits) & kFieldMask);
                 ib = static_cast<TAcc>(packed & kFieldMask);
