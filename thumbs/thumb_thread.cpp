@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <limits>
 #include <mutex>
 #include <thread>
@@ -37,6 +38,91 @@ bool NameLess(const std::string& a, const std::string& b) {
 // this many entries or this long after its first one.
 constexpr std::size_t kCacheBatchCount = 64;
 constexpr auto kCacheBatchTime = std::chrono::milliseconds(20);
+
+// One piece of work of RunInOrder: the entry it made and whether that worked.
+struct TSlot {
+    TThumbInfo Info;
+    bool Ok = false;
+};
+
+// Runs produce(position, slot) for positions 0..count-1 on `workers` threads (on this thread
+// alone when workers < 2) and consume(position, slot) on this thread in position order,
+// so the outcome does not depend on the number of workers. At most `window` slots wait
+// for their turn. Stops when consume returns false or stop() turns true; workers check
+// stop() before each piece.
+void RunInOrder(int count, int workers, int window, const std::function<bool()>& stop,
+                const std::function<void(int, TSlot&)>& produce,
+                const std::function<bool(int, TSlot&)>& consume) {
+    if (workers < 2) {
+        TSlot slot;
+        for (int position = 0; position < count; ++position) {
+            if (stop()) return;
+            slot = TSlot{};
+            produce(position, slot);
+            if (!consume(position, slot)) return;
+        }
+        return;
+    }
+
+    std::vector<std::unique_ptr<TSlot>> slots(static_cast<std::size_t>(count));
+    std::mutex lock;
+    std::condition_variable changed;
+    int claimed = 0;
+    int consumed = 0;
+    bool finished = false;
+
+    auto work = [&] {
+        for (;;) {
+            int position;
+            {
+                std::unique_lock guard(lock);
+                changed.wait(guard, [&] {
+                    return finished || claimed >= count || claimed < consumed + window;
+                });
+                if (finished || claimed >= count) return;
+                position = claimed++;
+            }
+            auto slot = std::make_unique<TSlot>();
+            if (!stop()) produce(position, *slot);
+            {
+                std::lock_guard guard(lock);
+                slots[static_cast<std::size_t>(position)] = std::move(slot);
+            }
+            changed.notify_all();
+        }
+    };
+
+    std::vector<std::thread> pool;
+    struct TJoin {
+        std::vector<std::thread>& Pool;
+        std::mutex& Lock;
+        std::condition_variable& Changed;
+        bool& Finished;
+        ~TJoin() {
+            {
+                std::lock_guard guard(Lock);
+                Finished = true;
+            }
+            Changed.notify_all();
+            for (std::thread& t : Pool) t.join();
+        }
+    } join{pool, lock, changed, finished};
+    for (int i = 0; i < workers; ++i) pool.emplace_back(work);
+
+    for (int position = 0; position < count; ++position) {
+        if (stop()) return;
+        std::unique_ptr<TSlot> slot;
+        {
+            std::unique_lock guard(lock);
+            changed.wait(guard,
+                         [&] { return slots[static_cast<std::size_t>(position)] != nullptr; });
+            slot = std::move(slots[static_cast<std::size_t>(position)]);
+            consumed = position + 1;
+        }
+        changed.notify_all();
+        if (stop() || !consume(position, *slot)) return;
+    }
+}
 
 }  // namespace
 
@@ -128,6 +214,33 @@ void TThumbThread::ReadCache() {
     TThumbCacheReader& reader = *FOldCache;
     if (!reader.Open(CacheFileName(FDirectory), ThumbWidth, ThumbHeight)) return;
 
+    // The directory entries of unchanged files, in the directory's order. A directory that
+    // breaks off ends the list; what came before is still used.
+    struct TCandidate {
+        int Index;
+        TThumbCacheEntry Entry;
+    };
+    std::vector<TCandidate> candidates;
+    std::vector<bool> taken(static_cast<std::size_t>(FFiles.Count()), false);
+    try {
+        TThumbCacheEntry entry;
+        while (!Terminated() && reader.NextEntry(entry)) {
+            const int index = FFiles.Find(entry.Name);
+            if (index < 0) continue;  // removed since
+            // A date of -1 stands for a missing file and never matches.
+            if (entry.FileDate == -1 || entry.Offset <= 0 ||
+                taken[static_cast<std::size_t>(index)] ||
+                FileAge(FDirectory + entry.Name) != entry.FileDate)
+                continue;
+            taken[static_cast<std::size_t>(index)] = true;
+            candidates.push_back(TCandidate{index, entry});
+        }
+    } catch (const std::exception&) {
+    }
+
+    // The records are decoded on the workers and taken in the directory's order; the first
+    // one that fails ends the reuse, as a damaged cache costs only its reuse and every file
+    // without an entry is made afresh.
     struct TPending {
         int Index;
         TThumbInfo Info;
@@ -150,44 +263,60 @@ void TThumbThread::ReadCache() {
         }
         batch.clear();
     };
-
-    try {
-        TThumbCacheEntry entry;
-        while (!Terminated() && reader.NextEntry(entry)) {
-            const int index = FFiles.Find(entry.Name);
-            if (index < 0) continue;  // removed since
-            TThumbFile& file = FFiles[index];
-            // A date of -1 stands for a missing file and never matches.
-            if (entry.FileDate == -1 || entry.Offset <= 0 || file.Offset != 0 ||
-                FileAge(FDirectory + entry.Name) != entry.FileDate)
-                continue;
-            TPending pending{index, {}};
-            reader.ReadRecord(entry.Offset, pending.Info);
-            if (!pending.Info.Thumbnail) continue;
-            pending.Info.FileDate = entry.FileDate;
-            // The record goes into the new file as it stands: the same bytes a fresh write
-            // of the entry gives, without encoding its thumbnail again.
-            const auto record = ThumbRecordBytes(reader.Bytes(), entry.Offset);
-            // Records shared by several entries of a hostile file must not push the new
-            // file's offsets past 32 bits.
-            if (FReusedSize + static_cast<std::int64_t>(record.size()) >
-                std::numeric_limits<std::int32_t>::max() - kThumbCacheHeaderSize)
-                break;
-            file.Offset = static_cast<std::int32_t>(kThumbCacheHeaderSize + FReusedSize);
-            file.FileDate = entry.FileDate;
-            FReused.push_back(record);
-            FReusedSize += static_cast<std::int64_t>(record.size());
-            if (batch.empty()) batchStart = std::chrono::steady_clock::now();
-            batch.push_back(std::move(pending));
-            if (batch.size() >= kCacheBatchCount ||
-                std::chrono::steady_clock::now() - batchStart >= kCacheBatchTime)
-                flush();
+    const auto produce = [&](int position, TSlot& slot) {
+        try {
+            reader.ReadRecord(candidates[static_cast<std::size_t>(position)].Entry.Offset,
+                              slot.Info);
+            slot.Ok = true;
+        } catch (const std::exception&) {
+            slot.Info.Clear();
         }
-    } catch (const std::exception&) {
-        // A damaged cache costs only its reuse: what was read so far is still delivered,
-        // and every other file is made afresh.
-    }
+    };
+    const auto consume = [&](int position, TSlot& slot) {
+        if (!slot.Ok) return false;
+        if (!slot.Info.Thumbnail) return true;
+        const TCandidate& candidate = candidates[static_cast<std::size_t>(position)];
+        std::span<const std::uint8_t> record;
+        try {
+            record = ThumbRecordBytes(reader.Bytes(), candidate.Entry.Offset);
+        } catch (const std::exception&) {
+            return false;
+        }
+        // Records shared by several entries of a hostile file must not push the new file's
+        // offsets past 32 bits.
+        if (FReusedSize + static_cast<std::int64_t>(record.size()) >
+            std::numeric_limits<std::int32_t>::max() - kThumbCacheHeaderSize)
+            return false;
+        // The record goes into the new file as it stands: the same bytes a fresh write of
+        // the entry gives, without encoding its thumbnail again.
+        TThumbFile& file = FFiles[candidate.Index];
+        file.Offset = static_cast<std::int32_t>(kThumbCacheHeaderSize + FReusedSize);
+        file.FileDate = candidate.Entry.FileDate;
+        FReused.push_back(record);
+        FReusedSize += static_cast<std::int64_t>(record.size());
+        slot.Info.FileDate = candidate.Entry.FileDate;
+        if (batch.empty()) batchStart = std::chrono::steady_clock::now();
+        batch.push_back(TPending{candidate.Index, {}});
+        batch.back().Info.TakeFrom(slot.Info);
+        if (batch.size() >= kCacheBatchCount ||
+            std::chrono::steady_clock::now() - batchStart >= kCacheBatchTime)
+            flush();
+        return true;
+    };
+    const int count = static_cast<int>(candidates.size());
+    RunInOrder(
+        count, Workers(count), static_cast<int>(kCacheBatchCount), [this] { return Terminated(); },
+        produce, consume);
     flush();
+}
+
+int TThumbThread::Workers(int pieces) const {
+    int workers = DecodeThreads;
+    if (workers <= 0) {
+        workers =
+            std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, kMaxDecoders);
+    }
+    return std::min(workers, pieces);
 }
 
 void TThumbThread::MakeThumbnails() {
@@ -195,95 +324,20 @@ void TThumbThread::MakeThumbnails() {
     for (int i = 0; i < FFiles.Count(); ++i) {
         if (FFiles[i].Offset == 0) todo.push_back(i);
     }
-    int workers = DecodeThreads;
-    if (workers <= 0) {
-        workers =
-            std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, kMaxDecoders);
-    }
-    workers = std::min(workers, static_cast<int>(todo.size()));
-    if (workers <= 1)
-        MakeSequentially(todo);
-    else
-        MakeInParallel(todo, workers);
-}
-
-void TThumbThread::MakeSequentially(const std::vector<int>& todo) {
-    TThumbInfo made;
-    for (const int index : todo) {
-        if (Terminated()) return;
-        FIndex = index;
-        MakeOne(index, made);
-        Deliver(index, made);
-    }
-}
-
-void TThumbThread::MakeInParallel(const std::vector<int>& todo, int workers) {
-    // Workers decode the files ahead; this thread hands the entries over in file order,
-    // so the receiver sees the same sequence as with a single decoder. At most `window`
-    // entries wait for their turn.
+    // Workers decode files ahead while this thread hands the entries over in file order.
     const int count = static_cast<int>(todo.size());
-    const int window = 2 * workers;
-    std::vector<std::unique_ptr<TThumbInfo>> slots(todo.size());
-    std::mutex lock;
-    std::condition_variable changed;
-    int claimed = 0;
-    int delivered = 0;
-    bool stop = false;
-
-    auto work = [&] {
-        for (;;) {
-            int position;
-            {
-                std::unique_lock guard(lock);
-                changed.wait(guard, [&] {
-                    return stop || claimed >= count || claimed < delivered + window;
-                });
-                if (stop || claimed >= count) return;
-                position = claimed++;
-            }
-            auto made = std::make_unique<TThumbInfo>();
-            if (!Terminated()) MakeOne(todo[static_cast<std::size_t>(position)], *made);
-            {
-                std::lock_guard guard(lock);
-                slots[static_cast<std::size_t>(position)] = std::move(made);
-            }
-            changed.notify_all();
-        }
-    };
-
-    std::vector<std::thread> pool;
-    struct TJoin {
-        std::vector<std::thread>& Pool;
-        std::mutex& Lock;
-        std::condition_variable& Changed;
-        bool& Stop;
-        ~TJoin() {
-            {
-                std::lock_guard guard(Lock);
-                Stop = true;
-            }
-            Changed.notify_all();
-            for (std::thread& t : Pool) t.join();
-        }
-    } join{pool, lock, changed, stop};
-    for (int i = 0; i < workers; ++i) pool.emplace_back(work);
-
-    for (int position = 0; position < count; ++position) {
-        if (Terminated()) return;
-        std::unique_ptr<TThumbInfo> made;
-        {
-            std::unique_lock guard(lock);
-            changed.wait(guard,
-                         [&] { return slots[static_cast<std::size_t>(position)] != nullptr; });
-            made = std::move(slots[static_cast<std::size_t>(position)]);
-            delivered = position + 1;
-        }
-        changed.notify_all();
-        if (Terminated()) return;
-        const int index = todo[static_cast<std::size_t>(position)];
-        FIndex = index;
-        Deliver(index, *made);
-    }
+    const int workers = Workers(count);
+    RunInOrder(
+        count, workers, 2 * workers, [this] { return Terminated(); },
+        [&](int position, TSlot& slot) {
+            MakeOne(todo[static_cast<std::size_t>(position)], slot.Info);
+        },
+        [&](int position, TSlot& slot) {
+            const int index = todo[static_cast<std::size_t>(position)];
+            FIndex = index;
+            Deliver(index, slot.Info);
+            return true;
+        });
 }
 
 void TThumbThread::MakeOne(int index, TThumbInfo& info) {

@@ -92,8 +92,8 @@ private:
     void ListFiles();
     void ReadCache();
     void MakeThumbnails();
-    void MakeSequentially(const std::vector<int>& todo);
-    void MakeInParallel(const std::vector<int>& todo, int workers);
+    // The number of workers for `pieces` pieces of work.
+    int Workers(int pieces) const;
     void MakeOne(int index, TThumbInfo& info);
     void Deliver(int index, TThumbInfo& info);
     void WriteCache();
