@@ -37,12 +37,16 @@ int RunThread(const std::string& folder) {
     App();
     int delivered = 0;
     bool done = false;
+    // The entries stay until the run is over, as the grid keeps them until the next load.
+    TThumbList entries;
     TSyncTarget target;
     auto thread = std::make_unique<TThumbThread>(folder);
     thread->SetSyncTarget(target);
-    thread->OnThumb = [&](TThumbThread& sender, int) {
-        TThumbInfo entry;
-        entry.TakeFrom(sender.Info);
+    thread->OnFileList = [&](TThumbThread&, const std::vector<std::string>& list) {
+        for (std::size_t i = 0; i < list.size(); ++i) entries.Add(std::make_unique<TThumbInfo>());
+    };
+    thread->OnThumb = [&](TThumbThread& sender, int index) {
+        entries.Items(index).TakeFrom(sender.Info);
         ++delivered;
     };
     thread->OnTerminate = [&](TThread&) { done = true; };
