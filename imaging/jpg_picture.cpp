@@ -201,6 +201,14 @@ std::int64_t TJpgPicture::ReadHeader(TStream& stream, std::unique_ptr<TDibInfo>&
         std::uint8_t* Prepare(const jpeg_decompress_struct& jpeg, bool& ok) noexcept override {
             try {
                 const bool grey = jpeg.out_color_space == JCS_GRAYSCALE;
+                // A reduced decode is refused where the full one would be: the entry of a
+                // picture too large to load must not appear, nor a size its 32-bit fields
+                // cannot hold.
+                const std::uint64_t fullBytes = DibBytesPerLine(jpeg.image_width, grey ? 8 : 24) *
+                                                std::uint64_t{jpeg.image_height};
+                if (fullBytes > kMaxImageSize)
+                    throw EPixError(Fmt(SImageTooLarge, static_cast<int>(jpeg.image_width),
+                                        static_cast<int>(jpeg.image_height)));
                 const std::uint64_t bytes = DibBytesPerLine(jpeg.output_width, grey ? 8 : 24) *
                                             std::uint64_t{jpeg.output_height};
                 const int w = static_cast<int>(jpeg.output_width);

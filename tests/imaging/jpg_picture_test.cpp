@@ -299,5 +299,28 @@ TEST_F(JpgPictureTest, GreyPictureDecodesReducedToo) {
     EXPECT_EQ(picture.FullImageSize(), std::uint64_t{640} * 480);
 }
 
+// A header claiming 65000 × 40000 pixels: 1/8 of it would fit in memory, the full size
+// does not, and a reduced load is refused just as a full one is, before any allocation.
+TEST_F(JpgPictureTest, ReducedLoadRefusesWhatAFullLoadRefuses) {
+    Bytes file = Encode(16, 16, 3, JCS_RGB, Gradient(16, 16, 3));
+    std::size_t sof = 0;
+    while (sof + 9 < file.size() && !(file[sof] == 0xFF && file[sof + 1] == 0xC0)) ++sof;
+    ASSERT_LT(sof + 9, file.size());
+    file[sof + 5] = 40000 >> 8;  // height, big-endian
+    file[sof + 6] = 40000 & 0xFF;
+    file[sof + 7] = 65000 >> 8;  // width
+    file[sof + 8] = 65000 & 0xFF;
+    for (const int box : {0, 112}) {
+        TJpgPicture picture;
+        picture.SetDecodeBox(box, box);
+        try {
+            Load(picture, file);
+            FAIL() << "no exception for box " << box;
+        } catch (const EPixError& e) {
+            EXPECT_EQ(std::string(e.what()), Fmt(SImageTooLarge, 65000, 40000));
+        }
+    }
+}
+
 }  // namespace
 }  // namespace pix
