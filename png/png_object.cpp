@@ -170,22 +170,25 @@ void StorePixel(std::uint8_t* p, __m128i v) {
 inline __m128i Abs16(__m128i v) { return _mm_max_epi16(v, _mm_sub_epi16(_mm_setzero_si128(), v)); }
 
 // The Paeth filter for 3- and 4-byte pixels, the samples of one pixel side by side: the
-// same choice as Paeth() (a on ties with it, then b), made for all samples at once. A row's
-// first pixel takes a = c = 0, for which the predictor is b, as the filter defines it.
+// same choice as Paeth(), made for all samples at once and ordered to keep the chain from
+// one pixel to the next short: b or c is picked without a, then a wins when its distance
+// is at most the smaller of the other two. A row's first pixel takes a = c = 0, for which
+// the predictor is b, as the filter defines it.
 template <std::size_t Bpp>
 void UnpaethSse2(std::uint8_t* row, const std::uint8_t* prior, std::size_t n) {
     const __m128i low = _mm_set1_epi16(0xFF);
     __m128i a = _mm_setzero_si128(), c = _mm_setzero_si128();
     for (std::size_t i = 0; i + Bpp <= n; i += Bpp) {
         const __m128i b = LoadPixel<Bpp>(prior + i);
-        const __m128i bc = _mm_sub_epi16(b, c), ac = _mm_sub_epi16(a, c);
-        const __m128i pa = Abs16(bc), pb = Abs16(ac), pc = Abs16(_mm_add_epi16(bc, ac));
-        const __m128i smallest = _mm_min_epi16(_mm_min_epi16(pa, pb), pc);
-        const __m128i useA = _mm_cmpeq_epi16(smallest, pa);
-        const __m128i useB = _mm_andnot_si128(useA, _mm_cmpeq_epi16(smallest, pb));
-        const __m128i useC = _mm_andnot_si128(_mm_or_si128(useA, useB), _mm_set1_epi16(-1));
-        const __m128i predicted = _mm_or_si128(
-            _mm_or_si128(_mm_and_si128(useA, a), _mm_and_si128(useB, b)), _mm_and_si128(useC, c));
+        const __m128i bc = _mm_sub_epi16(b, c);
+        const __m128i pa = Abs16(bc);
+        const __m128i ac = _mm_sub_epi16(a, c);
+        const __m128i pb = Abs16(ac), pc = Abs16(_mm_add_epi16(bc, ac));
+        const __m128i takeC = _mm_cmpgt_epi16(pb, pc);
+        const __m128i bOrC = _mm_or_si128(_mm_andnot_si128(takeC, b), _mm_and_si128(takeC, c));
+        const __m128i notA = _mm_cmpgt_epi16(pa, _mm_min_epi16(pb, pc));
+        const __m128i predicted =
+            _mm_or_si128(_mm_andnot_si128(notA, a), _mm_and_si128(notA, bOrC));
         a = _mm_and_si128(_mm_add_epi16(LoadPixel<Bpp>(row + i), predicted), low);
         StorePixel<Bpp>(row + i, a);
         c = b;
