@@ -647,6 +647,8 @@ void TPNGObject::DecodeImage(TStream& stream, std::uint32_t firstLength) {
     const std::size_t maxRow = (std::size_t{w} * pixelBits + 7) / 8;
     std::vector<std::uint8_t> rowA(maxRow + 1), rowB(maxRow + 1);
     const auto& g = FGamma;
+    bool identityGamma = true;
+    for (std::size_t i = 0; i < g.size(); ++i) identityGamma = identityGamma && g[i] == i;
     const unsigned lowChannels = h.ColorType == 4 ? 1 : h.ColorType == 6 ? 3 : channels;
     // An RGB colour key is matched against the samples before gamma (gamma can map several
     // colours onto one) and records its matches in the alpha plane; 16-bit samples match by
@@ -680,7 +682,16 @@ void TPNGObject::DecodeImage(TStream& stream, std::uint32_t firstLength) {
             return;
         }
         if (dx == 1 && depth == 8 && h.ColorType == 2 && !keyed) {
-            // The common case, kept free of the per-pixel choices below.
+            // The common case, kept free of the per-pixel choices below; without a gamma
+            // correction only the red and blue samples change places.
+            if (identityGamma) {
+                for (std::uint32_t i = 0; i < count; ++i, raw += 3, out += 3) {
+                    out[0] = raw[2];
+                    out[1] = raw[1];
+                    out[2] = raw[0];
+                }
+                return;
+            }
             for (std::uint32_t i = 0; i < count; ++i, raw += 3, out += 3) {
                 out[0] = g[raw[2]];
                 out[1] = g[raw[1]];
