@@ -33,7 +33,7 @@ QCoreApplication& App() {
 }
 
 // Runs one generation thread on the folder and returns the number of delivered entries.
-int RunThread(const std::string& folder) {
+int RunThread(const std::string& folder, int decodeThreads = 0) {
     App();
     int delivered = 0;
     bool done = false;
@@ -42,6 +42,7 @@ int RunThread(const std::string& folder) {
     TSyncTarget target;
     auto thread = std::make_unique<TThumbThread>(folder);
     thread->SetSyncTarget(target);
+    thread->DecodeThreads = decodeThreads;
     thread->OnFileList = [&](TThumbThread&, const std::vector<std::string>& list) {
         for (std::size_t i = 0; i < list.size(); ++i) entries.Add(std::make_unique<TThumbInfo>());
     };
@@ -51,7 +52,7 @@ int RunThread(const std::string& folder) {
     };
     thread->OnTerminate = [&](TThread&) { done = true; };
     thread.release()->Resume();
-    while (!done) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    while (!done) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     return delivered;
 }
 
@@ -82,12 +83,13 @@ const std::string& Folder() {
 void BM_Reopen_Warm(benchmark::State& state) {
     const std::string& folder = Folder();
     for (auto _ : state) {
-        const int delivered = RunThread(folder);
+        const int delivered = RunThread(folder, static_cast<int>(state.range(0)));
         if (delivered != kFolderFiles) state.SkipWithError("not every entry came from the cache");
     }
     state.SetItemsProcessed(state.iterations() * kFolderFiles);
 }
-BENCHMARK(BM_Reopen_Warm)->Unit(benchmark::kMillisecond)->UseRealTime();
+// Argument: decoding workers, 0 for one per core.
+BENCHMARK(BM_Reopen_Warm)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The least any re-open must do: read the cache file and compare every file's age.
 void BM_Reopen_Floor(benchmark::State& state) {

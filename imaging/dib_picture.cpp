@@ -156,7 +156,7 @@ std::unique_ptr<TPalette> CreatePaletteOfInfo(const BITMAPINFO* info, bool& half
             const RGBQUAD& c = info->bmiColors[i];
             entries[i] = PALETTEENTRY{c.rgbRed, c.rgbGreen, c.rgbBlue, 0};
         }
-        return CreatePalette(entries.data(), n);
+        return std::make_unique<TPalette>(std::move(entries));
     }
     if (bits == 24) {
         halftone = true;
