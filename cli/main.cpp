@@ -11,6 +11,7 @@
 //
 // Errors go to stderr as "pixorama-cli: FILE: MESSAGE"; the exit status is 0 when every
 // file succeeded, 1 when any failed and 2 for a wrong call.
+#include "cli/cli_args.h"
 #include "cli/thumbs_command.h"
 #include "imaging/bmp_picture.h"
 #include "imaging/image_messages.h"
@@ -21,7 +22,6 @@
 #include "platform/file_system.h"
 #include "thumbs/thumb_maker.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -40,11 +40,7 @@ constexpr const char* kProgram = "pixorama-cli";
 // The command line's own messages.
 constexpr const char* SOutputNotBmp = "the output must be a .bmp file";
 constexpr const char* SOutputNotBmpOrTif = "the output must be a .bmp or .tif file";
-constexpr const char* SBadBox = "the box must be WxH with sides from 1 to %d";
 constexpr const char* SNoThumbnail = "no thumbnail could be made";
-
-// Larger boxes make no sense for a thumbnail, and the cache file stores the box in 16 bits.
-constexpr int kMaxBoxSide = 4096;
 
 void Usage(FILE* out) {
     std::fprintf(
@@ -393,18 +389,6 @@ int Info(std::span<char*> args) {
         }
     }
     return status;
-}
-
-// "WxH" with both sides in 1..kMaxBoxSide.
-bool ParseBox(std::string_view text, int& width, int& height) {
-    const std::size_t x = text.find_first_of("xX");
-    if (x == std::string_view::npos) return false;
-    const auto parse = [](std::string_view part, int& value) {
-        const auto [end, ec] = std::from_chars(part.data(), part.data() + part.size(), value);
-        return ec == std::errc() && end == part.data() + part.size() && value >= 1 &&
-               value <= kMaxBoxSide;
-    };
-    return parse(text.substr(0, x), width) && parse(text.substr(x + 1), height);
 }
 
 int Thumb(std::span<char*> args) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "cli/thumbs_command.h"
 
+#include "cli/cli_args.h"
 #include "platform/error.h"
 #include "platform/file_system.h"
 #include "thumbs/thumb_info.h"
@@ -8,7 +9,6 @@
 
 #include <QCoreApplication>
 
-#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -21,7 +21,6 @@ namespace pix {
 namespace {
 
 constexpr const char* kProgram = "pixorama-cli";
-constexpr int kMaxBoxSide = 4096;
 constexpr int kMaxThreads = 64;
 
 // What the grid does with the thread's hand-overs, with lines on the console instead of
@@ -101,18 +100,6 @@ private:
     int FMade = 0;
 };
 
-bool ParseInt(std::string_view text, int low, int high, int& value) {
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return ec == std::errc() && end == text.data() + text.size() && value >= low && value <= high;
-}
-
-bool ParseBox(std::string_view text, int& width, int& height) {
-    const std::size_t x = text.find_first_of("xX");
-    if (x == std::string_view::npos) return false;
-    return ParseInt(text.substr(0, x), 1, kMaxBoxSide, width) &&
-           ParseInt(text.substr(x + 1), 1, kMaxBoxSide, height);
-}
-
 void ThumbsUsage() {
     std::fprintf(stderr, "usage: %s thumbs DIR [--box WxH] [--threads N] [--quiet]\n", kProgram);
 }
@@ -129,8 +116,7 @@ int ThumbsCommand(std::span<char*> args) {
         const std::string_view arg = args[i];
         if (arg == "--box") {
             if (i + 1 >= args.size() || !ParseBox(args[i + 1], boxWidth, boxHeight)) {
-                std::fprintf(stderr, "%s: the box must be WxH with sides from 1 to %d\n", kProgram,
-                             kMaxBoxSide);
+                std::fprintf(stderr, "%s: %s\n", kProgram, Fmt(SBadBox, kMaxBoxSide).c_str());
                 return 2;
             }
             ++i;

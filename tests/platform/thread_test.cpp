@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "platform/thread.h"
 
+#include "thread_support.h"
+
 #include "platform/error.h"
 
 #include <QCoreApplication>
@@ -20,20 +22,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Processes the main thread's events until `done` holds; false after the timeout.
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 10s) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
-
-bool AllThreadsEnded() {
-    return WaitUntil([] { return TThread::RunningCount() == 0; });
-}
+using test::AllThreadsEnded;
+using test::WaitUntil;
 
 // A thread whose body is a function, with Synchronize open to it and to the tests.
 class TFnThread : public TThread {
@@ -56,14 +46,7 @@ private:
 
 class ThreadTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        if (QCoreApplication::instance() == nullptr) {
-            static int argc = 1;
-            static char name[] = "platform_tests";
-            static char* argv[] = {name, nullptr};
-            static QCoreApplication app(argc, argv);
-        }
-    }
+    static void SetUpTestSuite() { test::EnsureApplication(); }
     void TearDown() override {
         EXPECT_TRUE(AllThreadsEnded()) << "a thread was still running";
         TThread::SetExceptionReport({});

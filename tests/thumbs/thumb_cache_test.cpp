@@ -6,6 +6,7 @@
 #include "imaging/image_messages.h"
 #include "imaging/stream.h"
 #include "platform/error.h"
+#include "thumbs/entry_support.h"
 #include "thumbs/thumb_messages.h"
 
 #include <gtest/gtest.h>
@@ -19,6 +20,9 @@
 
 namespace pix {
 namespace {
+
+using test::ExpectSameInfo;
+using test::PixelsOf;
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
@@ -81,50 +85,6 @@ void FillAll(TThumbInfo& info) {
     info.RecordTime = SYSTEMTIME{2026, 12, 2, 8, 9, 30, 15, 250};
     info.ImageNumber = 42;
     info.MeasurementData = -1;
-}
-
-// The pixel bytes of each row, without the padding that rounds rows to 4 bytes.
-std::string PixelsOf(const TBmpPicture* picture) {
-    if (picture == nullptr) return {};
-    const auto used = static_cast<std::size_t>((picture->Width() * picture->BitCount() + 7) / 8);
-    std::string pixels;
-    for (int y = 0; y < picture->Height(); ++y) {
-        const auto* row = picture->Bits() + picture->BytesPerLine() * static_cast<unsigned>(y);
-        pixels.append(reinterpret_cast<const char*>(row), used);
-    }
-    return pixels;
-}
-
-void ExpectSameInfo(const TThumbInfo& a, const TThumbInfo& b) {
-    ASSERT_EQ(a.Thumbnail != nullptr, b.Thumbnail != nullptr);
-    if (a.Thumbnail) {
-        EXPECT_EQ(a.Thumbnail->Width(), b.Thumbnail->Width());
-        EXPECT_EQ(a.Thumbnail->Height(), b.Thumbnail->Height());
-        EXPECT_EQ(a.Thumbnail->BitCount(), b.Thumbnail->BitCount());
-        EXPECT_EQ(PixelsOf(a.Thumbnail.get()), PixelsOf(b.Thumbnail.get()));
-    }
-    EXPECT_EQ(a.Width, b.Width);
-    EXPECT_EQ(a.Height, b.Height);
-    EXPECT_EQ(a.DataSize, b.DataSize);
-    EXPECT_EQ(a.BitCount, b.BitCount);
-    EXPECT_EQ(a.ImageCount, b.ImageCount);
-    EXPECT_EQ(a.Comment, b.Comment);
-    EXPECT_EQ(a.Author, b.Author);
-    EXPECT_EQ(a.Copyright, b.Copyright);
-    EXPECT_EQ(a.Magnification, b.Magnification);
-    EXPECT_EQ(a.WorkingDistance, b.WorkingDistance);
-    EXPECT_EQ(a.HighVoltage, b.HighVoltage);
-    EXPECT_EQ(a.ParamValue3, b.ParamValue3);
-    EXPECT_EQ(a.ParamValue4, b.ParamValue4);
-    EXPECT_EQ(a.ParamValue6, b.ParamValue6);
-    EXPECT_EQ(a.ParamFormat, b.ParamFormat);
-    EXPECT_EQ(a.ParamNames, b.ParamNames);
-    EXPECT_EQ(a.LinescanData, b.LinescanData);
-    EXPECT_EQ(a.PointscanData, b.PointscanData);
-    EXPECT_EQ(0, std::memcmp(&a.RecordTime, &b.RecordTime, sizeof(SYSTEMTIME)));
-    EXPECT_EQ(a.ImageNumber, b.ImageNumber);
-    EXPECT_EQ(a.MeasurementData, b.MeasurementData);
-    EXPECT_EQ(a.PointPositions, b.PointPositions);
 }
 
 // The records of `info` as the file holds them (the 24-byte header in front).

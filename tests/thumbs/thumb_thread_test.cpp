@@ -2,9 +2,11 @@
 #include "thumbs/thumb_thread.h"
 
 #include "test_support.h"
+#include "thread_support.h"
 
 #include "imaging/bmp_picture.h"
 #include "platform/file_system.h"
+#include "thumbs/entry_support.h"
 #include "thumbs/thumb_cache.h"
 
 #include <QCoreApplication>
@@ -29,23 +31,8 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-constexpr auto kTimeout = 15s;
-
-// Processes the main thread's events until `done` holds; false after the timeout, so that a
-// hang fails the test instead of stopping the run.
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = kTimeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
-
-bool AllThreadsEnded() {
-    return WaitUntil([] { return TThread::RunningCount() == 0; });
-}
+using test::AllThreadsEnded;
+using test::WaitUntil;
 
 // A picture file of w x h pixels whose bytes depend on `seed`, so that every file has a
 // thumbnail of its own.
@@ -153,53 +140,15 @@ std::vector<std::string> CacheNames(const std::string& directory, int width = kD
     return names;
 }
 
-// The pixel bytes of each row, without the padding that rounds rows to 4 bytes.
-std::string Pixels(const TBmpPicture& picture) {
-    const auto used = static_cast<std::size_t>((picture.Width() * picture.BitCount() + 7) / 8);
-    std::string pixels;
-    for (int y = 0; y < picture.Height(); ++y) {
-        const auto* row = picture.Bits() + picture.BytesPerLine() * static_cast<unsigned>(y);
-        pixels.append(reinterpret_cast<const char*>(row), used);
-    }
-    return pixels;
-}
-
 void ExpectSameEntry(const TThumbInfo& a, const TThumbInfo& b) {
     ASSERT_TRUE(a.Thumbnail && b.Thumbnail);
-    EXPECT_EQ(a.Thumbnail->Width(), b.Thumbnail->Width());
-    EXPECT_EQ(a.Thumbnail->Height(), b.Thumbnail->Height());
-    EXPECT_EQ(a.Thumbnail->BitCount(), b.Thumbnail->BitCount());
-    EXPECT_EQ(Pixels(*a.Thumbnail), Pixels(*b.Thumbnail));
+    test::ExpectSameInfo(a, b);
     EXPECT_EQ(a.FileDate, b.FileDate);
-    EXPECT_EQ(a.Width, b.Width);
-    EXPECT_EQ(a.Height, b.Height);
-    EXPECT_EQ(a.DataSize, b.DataSize);
-    EXPECT_EQ(a.BitCount, b.BitCount);
-    EXPECT_EQ(a.ImageCount, b.ImageCount);
-    EXPECT_EQ(a.Comment, b.Comment);
-    EXPECT_EQ(a.Author, b.Author);
-    EXPECT_EQ(a.Copyright, b.Copyright);
-    EXPECT_EQ(a.Magnification, b.Magnification);
-    EXPECT_EQ(a.HighVoltage, b.HighVoltage);
-    EXPECT_EQ(a.WorkingDistance, b.WorkingDistance);
-    EXPECT_EQ(a.ParamFormat, b.ParamFormat);
-    EXPECT_EQ(a.ParamNames, b.ParamNames);
-    EXPECT_EQ(a.PointscanData, b.PointscanData);
-    EXPECT_EQ(0, std::memcmp(&a.RecordTime, &b.RecordTime, sizeof(SYSTEMTIME)));
-    EXPECT_EQ(a.ImageNumber, b.ImageNumber);
 }
 
 class ThumbThreadTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        if (QCoreApplication::instance() == nullptr) {
-            static int argc = 1;
-            static char name[] = "thumbs_tests";
-            static char* argv[] = {name, nullptr};
-            // Lives to the end of the program; the threads' dispatcher hangs off it.
-            static QCoreApplication app(argc, argv);
-        }
-    }
+    static void SetUpTestSuite() { test::EnsureApplication(); }
 
     void SetUp() override {
         FReports = std::make_shared<std::atomic<int>>(0);
