@@ -131,14 +131,6 @@ void RunInOrder(int count, int workers, int window, const std::function<bool()>&
 const std::vector<std::string> kThumbPatterns = {"*.tif", "*.tim", "*.bmp",  "*.jpg",
                                                  "*.png", "*.psd", "*.tiff", "*.jpeg"};
 
-void TThumbFileList::Add(const std::string& name) {
-    const auto at = std::lower_bound(
-        FItems.begin(), FItems.end(), name,
-        [](const TThumbFile& item, const std::string& key) { return NameLess(item.Name, key); });
-    if (at != FItems.end() && at->Name == name) return;
-    FItems.insert(at, TThumbFile{name, 0, -1});
-}
-
 void TThumbFileList::AddAll(const std::vector<std::string>& names) {
     for (const std::string& name : names) FItems.push_back(TThumbFile{name, 0, -1});
     std::sort(FItems.begin(), FItems.end(),
@@ -236,6 +228,7 @@ void TThumbThread::ReadCache() {
             candidates.push_back(TCandidate{index, entry});
         }
     } catch (const std::exception&) {
+        // The entries before the break are still good.
     }
 
     // The records are taken in the directory's order; the first one that fails ends the

@@ -31,9 +31,7 @@ struct TThumbFile {
 // differ only in case are different files, ordered by their bytes.
 class TThumbFileList {
 public:
-    // Adds a name unless it is already there.
-    void Add(const std::string& name);
-    // Adds many names at once: one sort instead of an insertion per name.
+    // Adds the names that are not there yet.
     void AddAll(const std::vector<std::string>& names);
     // The exact name's position, or -1.
     int Find(const std::string& name) const;
