@@ -151,7 +151,18 @@ void TThread::Resume() {
         FStarted = true;
         ++registry.Running;
     }
-    std::thread([this] { Run(); }).detach();
+    try {
+        std::thread([this] { Run(); }).detach();
+    } catch (...) {
+        // No thread could be made (the system's limit): the body never runs.
+        {
+            std::lock_guard lock(registry.Lock);
+            --registry.Running;
+            FFinished = true;
+        }
+        registry.Changed.notify_all();
+        throw;
+    }
 }
 
 void TThread::Run() {
@@ -171,7 +182,7 @@ void TThread::Run() {
     const bool freeIt = FreeOnTerminate;
     TRegistry& registry = Registry();
     if (freeIt) {
-        delete this;
+        delete this;  // the object was handed to the thread, which frees it as it ends
     } else {
         std::lock_guard lock(registry.Lock);
         FFinished = true;
