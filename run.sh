@@ -1,17 +1,23 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and opens Pixorama on the bundled sample folder.
-# Without a display it runs the command-line equivalent on the same folder instead.
+# Installs what is missing, builds, and opens Pixorama on the sample folder that the build
+# draws (build/samples), or on the folder or file given. Without a display it says so and
+# runs the command-line equivalent on the same folder instead.
 set -euo pipefail
 cd "$(dirname "$0")"
 tools/ensure_deps.sh
 tools/build.sh
-folder="${1:-$PWD/samples}"
+# A file as the first argument opens its folder.
+target="${1:-$PWD/build/samples/sem-16bit-512x384.tif}"
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
-    exec build/pixorama "$folder"
+    exec build/pixorama "$target"
 fi
-echo "No display found: running the headless equivalent (pixorama-cli info) on $folder"
+folder="$target"
+[ -d "$folder" ] || folder="$(dirname "$target")"
+echo "No display found: running the headless equivalent (pixorama-cli thumbs and info) on $folder"
+build/pixorama-cli thumbs "$folder"
 shopt -s nullglob nocaseglob
-files=("$folder"/*.tif "$folder"/*.tim "$folder"/*.bmp "$folder"/*.jpg "$folder"/*.png "$folder"/*.psd)
+files=("$folder"/*.tif "$folder"/*.tiff "$folder"/*.tim "$folder"/*.bmp "$folder"/*.jpg \
+       "$folder"/*.jpeg "$folder"/*.png "$folder"/*.psd)
 if [ ${#files[@]} -eq 0 ]; then
     echo "No images in $folder"
     exit 0

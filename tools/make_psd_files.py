@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
-"""Writes the small VEXA-PSD files of the tests (tests/data/psd/) and the sample folder.
+"""Writes the small VEXA-PSD files of the tests (tests/data/psd/); the sample generator takes
+its raw files from here too.
 
 A file is a 169-byte header (magic A5 5A, width, height, window low and high, ramp base and
 levels, a comment in code page 437) followed by width x height little-endian 16-bit samples,
 top row first: the low 12 bits are the grey value, the high 4 bits an overlay code.
 
-    python3 tools/make_psd_files.py            # writes both folders
+    python3 tools/make_psd_files.py            # writes tests/data/psd/
 """
 import math
 import pathlib
@@ -82,6 +83,16 @@ def sample_256x192():
     return header(256, 192, 0, 4095, 32, 64, b"Test pattern, 12 bit") + samples(256, 192, fn)
 
 
+def sample_tim_320x200():
+    # A diagonal ramp in a narrow window, with an overlay frame and a comment.
+    def fn(x, y):
+        if x in (4, 315) or y in (4, 195):
+            return 0x2000
+        return 1200 + (x + y) * 1600 // 520
+    return header(320, 200, 1000, 3000, 32, 64, b"Window 1000-3000, frame overlay") + samples(
+        320, 200, fn)
+
+
 def main():
     data = ROOT / "tests" / "data" / "psd"
     data.mkdir(parents=True, exist_ok=True)
@@ -90,7 +101,6 @@ def main():
     (data / "window-32x2.tim").write_bytes(window_tim())
     (data / "truncated-16x16.psd").write_bytes(truncated())
     (data / "bad-magic.psd").write_bytes(bad_magic())
-    (ROOT / "samples" / "vexa-rings-256x192.psd").write_bytes(sample_256x192())
 
 
 if __name__ == "__main__":

@@ -1,15 +1,17 @@
 #!/usr/bin/python3
-# Makes the bundled sample folder: synthetic images drawn here, so they carry no
-# third-party content. Run with Debian's python3 (python3-pil): tools/make_samples.py samples
+# Makes the sample folder: synthetic images drawn here, so they carry no third-party
+# content. Run with Debian's python3 (python3-pil): tools/make_samples.py OUTDIR; the build
+# runs it into build/samples.
 import math
 import random
 import struct
 import sys
 from pathlib import Path
 
-from PIL import Image, ImageDraw, ImageFilter
+from PIL import Image, ImageDraw, ImageFilter, TiffImagePlugin
 
 from tiff_bytes import ascii_tag, tiff, vexa_header, vexa_layout
+import make_psd_files
 
 
 def grating(width, height, period):
@@ -90,6 +92,18 @@ def main():
         tiles.append([256, 192, 8, bytes(tile.getdata()), extra])
     tiles[0][4].append(vexa_layout(len(boxes), boxes))
     (out / "mosaic-4-fields.tif").write_bytes(tiff([tuple(t) for t in tiles]))
+
+    # An 8-bit LZW TIFF with the horizontal predictor, through libtiff's writer in PIL.
+    TiffImagePlugin.WRITE_LIBTIFF = True
+    particles(600, 450, 50, 31).save(out / "lzw-predictor-600x450.tif", compression="tiff_lzw",
+                                     tiffinfo={317: 2})
+    TiffImagePlugin.WRITE_LIBTIFF = False
+    # A palette TIFF with its own colour map.
+    false_colour.resize((320, 240)).quantize(32).save(out / "palette-320x240.tif")
+
+    # The acquisition system's raw format, as .psd and as .tim.
+    (out / "vexa-rings-256x192.psd").write_bytes(make_psd_files.sample_256x192())
+    (out / "vexa-window-320x200.tim").write_bytes(make_psd_files.sample_tim_320x200())
 
 
 if __name__ == "__main__":
