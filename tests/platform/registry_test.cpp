@@ -1,0 +1,195 @@
+// SPDX-License-Identifier: MIT
+#include "platform/registry.h"
+
+#include "test_support.h"
+
+#include "platform/messages.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <limits>
+
+namespace pix {
+namespace {
+
+// Every test writes into a temporary folder, never the user's settings.
+class RegistryTest : public ::testing::Test {
+protected:
+    void SetUp() override { SetRegistryRootFolderForTesting(FDir.Path().string()); }
+    void TearDown() override { SetRegistryRootFolderForTesting(""); }
+    test::TTempDir FDir;
+};
+
+template <typename TCall>
+std::string MessageOf(TCall call) {
+    try {
+        call();
+    } catch (const ERegistryException& e) {
+        return e.what();
+    }
+    return "(no exception)";
+}
+
+TEST_F(RegistryTest, ValuesOfEveryTypeSurviveANewAccessor) {
+    {
+        TRegistry reg;
+        ASSERT_TRUE(reg.OpenKey("\\Software\\Corvane\\Pixorama\\TPixorama", true));
+        reg.WriteString("DirTree_Directory", "/home/user/scans, März/a=b;c");
+        reg.WriteString("Empty", "");
+        reg.WriteExpandString("Expand", "%HOME%/x");
+        reg.WriteInteger("Min", std::numeric_limits<std::int32_t>::min());
+        reg.WriteInteger("Neg", -1);
+        reg.WriteBool("Yes", true);
+        reg.WriteBool("No", false);
+        reg.WriteFloat("Pi", 3.141592653589793);
+        reg.WriteDateTime("When", 46000.25);
+        reg.WriteBinaryData("Bytes", {0, 1, 0xFF, 0x2C});
+        reg.WriteString("", "default value");
+        reg.WriteString("a/b\\c%41@", "odd name");
+    }
+    TRegistry reg;
+    ASSERT_TRUE(reg.OpenKey("\\Software\\Corvane\\Pixorama\\TPixorama", false));
+    EXPECT_EQ(reg.ReadString("DirTree_Directory"), "/home/user/scans, März/a=b;c");
+    EXPECT_EQ(reg.ReadString("Empty"), "");
+    EXPECT_TRUE(reg.ValueExists("Empty"));
+    EXPECT_EQ(reg.ReadString("Expand"), "%HOME%/x");
+    EXPECT_EQ(reg.GetDataType("Expand"), rdExpandString);
+    EXPECT_EQ(reg.ReadInteger("Min"), std::numeric_limits<std::int32_t>::min());
+    EXPECT_EQ(reg.ReadInteger("Neg"), -1);
+    EXPECT_TRUE(reg.ReadBool("Yes"));
+    EXPECT_FALSE(reg.ReadBool("No"));
+    EXPECT_EQ(reg.ReadInteger("Yes"), 1);  // Booleans are integers
+    EXPECT_DOUBLE_EQ(reg.ReadFloat("Pi"), 3.141592653589793);
+    EXPECT_DOUBLE_EQ(reg.ReadDateTime("When"), 46000.25);
+    EXPECT_EQ(reg.ReadBinaryData("Bytes"), (std::vector<std::uint8_t>{0, 1, 0xFF, 0x2C}));
+    EXPECT_EQ(reg.ReadString(""), "default value");
+    EXPECT_EQ(reg.ReadString("a/b\\c%41@"), "odd name");
+    EXPECT_EQ(reg.GetDataSize("Pi"), 8);
+    EXPECT_EQ(reg.GetDataSize("Empty"), 1);
+    EXPECT_EQ(reg.GetDataSize("Missing"), -1);
+    // The separators in the odd name did not make keys.
+    EXPECT_TRUE(reg.GetKeyNames().empty());
+    EXPECT_EQ(reg.GetValueNames().size(), 12u);
+}
+
+struct TWrongType {
+    const char* Name;
+    void (*Read)(TRegistry&);
+};
+
+class RegistryWrongTypeTest : public RegistryTest,
+                              public ::testing::WithParamInterface<TWrongType> {};
+
+TEST_P(RegistryWrongTypeTest, ReadingWithAnotherTypeNamesTheValue) {
+    TRegistry reg;
+    ASSERT_TRUE(reg.OpenKey("Key", true));
+    reg.WriteString("Text", "12");
+    reg.WriteInteger("Number", 12);
+    reg.WriteBinaryData("Short", {1, 2, 3});
+    const TWrongType& c = GetParam();
+    EXPECT_EQ(MessageOf([&] { c.Read(reg); }), Fmt(SInvalidRegType, c.Name));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Types, RegistryWrongTypeTest,
+    ::testing::Values(TWrongType{"Text", [](TRegistry& r) { r.ReadInteger("Text"); }},
+                      TWrongType{"Text", [](TRegistry& r) { r.ReadBool("Text"); }},
+                      TWrongType{"Text", [](TRegistry& r) { r.ReadFloat("Text"); }},
+                      TWrongType{"Number", [](TRegistry& r) { r.ReadString("Number"); }},
+                      TWrongType{"Number", [](TRegistry& r) { r.ReadFloat("Number"); }},
+                      // A float needs exactly eight bytes.
+                      TWrongType{"Short", [](TRegistry& r) { r.ReadFloat("Short"); }},
+                      TWrongType{"Short", [](TRegistry& r) { r.ReadInteger("Short"); }}));
+
+TEST_F(RegistryTest, MissingValuesAndClosedKeys) {
+    TRegistry reg;
+    EXPECT_EQ(MessageOf([&] { reg.WriteString("V", "x"); }), Fmt(SRegSetDataFailed, "V"));
+    EXPECT_EQ(MessageOf([&] { reg.ReadInteger("V"); }), Fmt(SRegGetDataFailed, "V"));
+    ASSERT_TRUE(reg.OpenKey("K", true));
+    EXPECT_EQ(reg.ReadString("Missing"), "");  // a missing text reads as empty
+    EXPECT_EQ(MessageOf([&] { reg.ReadInteger("Missing"); }), Fmt(SRegGetDataFailed, "Missing"));
+    EXPECT_EQ(MessageOf([&] { reg.ReadFloat("Missing"); }), Fmt(SRegGetDataFailed, "Missing"));
+    reg.WriteString("V", "x");
+    reg.CloseKey();
+    ASSERT_TRUE(reg.OpenKeyReadOnly("K"));
+    EXPECT_EQ(reg.ReadString("V"), "x");
+    EXPECT_EQ(MessageOf([&] { reg.WriteString("V", "y"); }), Fmt(SRegSetDataFailed, "V"));
+    EXPECT_FALSE(reg.DeleteValue("V"));
+}
+
+TEST_F(RegistryTest, KeyPathsCountFromTheRootOrTheCurrentKey) {
+    TRegistry reg;
+    EXPECT_FALSE(reg.OpenKey("\\Software\\Corvane", false));
+    ASSERT_TRUE(reg.OpenKey("Software\\Corvane", true));  // relative to the root when closed
+    EXPECT_EQ(reg.CurrentPath(), "Software\\Corvane");
+    ASSERT_TRUE(reg.OpenKey("Pixorama\\\\TPixorama\\", true));  // relative, empty parts ignored
+    EXPECT_EQ(reg.CurrentPath(), "Software\\Corvane\\Pixorama\\TPixorama");
+    reg.WriteInteger("Flags", 2);
+    ASSERT_TRUE(reg.OpenKey("\\SOFTWARE\\corvane", false));  // from the root, any case
+    EXPECT_EQ(reg.CurrentPath(), "Software\\Corvane");
+    EXPECT_EQ(reg.GetKeyNames(), std::vector<std::string>{"Pixorama"});
+    ASSERT_TRUE(reg.OpenKey("pixorama\\tpixorama", false));
+    EXPECT_EQ(reg.ReadInteger("FLAGS"), 2);
+    reg.WriteInteger("flags", 3);  // same value, whatever the case
+    EXPECT_EQ(reg.GetValueNames(), std::vector<std::string>{"Flags"});
+
+    // A key made without values still exists.
+    EXPECT_TRUE(reg.CreateKey("\\Software\\Empty"));
+    TRegistry other;
+    EXPECT_TRUE(other.KeyExists("\\Software\\Empty"));
+    EXPECT_TRUE(other.OpenKey("Software\\Empty", false));
+    EXPECT_TRUE(other.GetValueNames().empty());
+    EXPECT_TRUE(other.DeleteKey("\\Software\\Corvane"));
+    EXPECT_FALSE(other.KeyExists("\\Software\\Corvane\\Pixorama"));
+}
+
+TEST_F(RegistryTest, RootKeysAreSeparateFiles) {
+    TRegistry user;
+    ASSERT_TRUE(user.OpenKey("\\Software\\Corvane\\VEXA 4.0\\Hardware", true));
+    user.WriteInteger("REMType", 1);
+    TRegistry machine;
+    machine.SetRootKey(HKEY_LOCAL_MACHINE);
+    EXPECT_FALSE(machine.OpenKey("\\Software\\Corvane\\VEXA 4.0\\Hardware", false));
+    EXPECT_TRUE(std::filesystem::exists(RegistryFileName(HKEY_CURRENT_USER)));
+    EXPECT_NE(RegistryFileName(HKEY_CURRENT_USER), RegistryFileName(HKEY_LOCAL_MACHINE));
+    TRegistry unknown;
+    unknown.SetRootKey(static_cast<HKEY>(0x12345678u));
+    EXPECT_FALSE(unknown.OpenKey("Software", true));
+    EXPECT_FALSE(IsPredefinedRootKey(static_cast<HKEY>(0x80000007u)));
+    EXPECT_TRUE(IsPredefinedRootKey(HKEY_DYN_DATA));
+}
+
+// Files written by hand or damaged: unknown forms read as values of unknown type.
+TEST_F(RegistryTest, HandWrittenAndDamagedValues) {
+    test::WriteFile(RegistryFileName(HKEY_LOCAL_MACHINE),
+                    "[Software]\n"
+                    "Corvane\\VEXA%204.0\\Hardware\\REMType=dword:00000200\n"
+                    "Corvane\\VEXA%204.0\\Hardware\\Bad=dword:xyz\n"
+                    "Corvane\\VEXA%204.0\\Hardware\\Plain=no prefix\n"
+                    "Corvane\\VEXA%204.0\\Hardware\\List=sz:a, b\n"
+                    "Corvane\\VEXA%204.0\\Hardware\\Hex=hex:0a,0\n"
+                    "\x01\xff[[[garbage\n");
+    TRegistry reg;
+    reg.SetRootKey(HKEY_LOCAL_MACHINE);
+    ASSERT_TRUE(reg.OpenKeyReadOnly("\\Software\\Corvane\\VEXA 4.0\\Hardware"));
+    EXPECT_EQ(reg.ReadInteger("REMType"), 512);
+    EXPECT_EQ(reg.ReadString("List"), "a, b");
+    for (const char* name : {"Bad", "Plain", "Hex"}) {
+        EXPECT_EQ(reg.GetDataType(name), rdUnknown) << name;
+        EXPECT_EQ(MessageOf([&] { reg.ReadString(name); }), Fmt(SInvalidRegType, name));
+    }
+}
+
+TEST_F(RegistryTest, AnUnwritableFileFailsTheWrite) {
+    const std::string file = RegistryFileName(HKEY_CURRENT_USER);
+    // A folder where the file should be makes every write fail.
+    std::filesystem::create_directories(file);
+    TRegistry reg;
+    if (reg.OpenKey("K", true)) {
+        EXPECT_EQ(MessageOf([&] { reg.WriteString("V", "x"); }), Fmt(SRegSetDataFailed, "V"));
+    }
+}
+
+}  // namespace
+}  // namespace pix
