@@ -105,12 +105,12 @@ void TCustomGrid::SetSelection(const TGridRect& value) {
     if (rect.Right < rect.Left) rect.Right = rect.Left;
     if (rect.Bottom < rect.Top) rect.Bottom = rect.Top;
     InvalidateSelection();
-    InvalidateCell(FCol, FRow);
+    UpdateCell(FCol, FRow);
     FSelection = rect;
     FCol = rect.Left;
     FRow = rect.Top;
     InvalidateSelection();
-    InvalidateCell(FCol, FRow);
+    UpdateCell(FCol, FRow);
 }
 
 void TCustomGrid::SetOptions(TGridOptions value) {
@@ -160,7 +160,9 @@ bool TCustomGrid::MouseToCell(int x, int y, int& col, int& row) const {
     return true;
 }
 
-void TCustomGrid::InvalidateCell(int col, int row) {
+void TCustomGrid::InvalidateCell(int col, int row) { UpdateCell(col, row); }
+
+void TCustomGrid::UpdateCell(int col, int row) {
     const QRect rect = CellRect(col, row);
     if (!rect.isEmpty() && rect.intersects(viewport()->rect())) viewport()->update(rect);
 }
@@ -300,12 +302,12 @@ void TCustomGrid::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void TCustomGrid::focusInEvent(QFocusEvent* event) {
-    InvalidateCell(FCol, FRow);
+    UpdateCell(FCol, FRow);
     QAbstractScrollArea::focusInEvent(event);
 }
 
 void TCustomGrid::focusOutEvent(QFocusEvent* event) {
-    InvalidateCell(FCol, FRow);
+    UpdateCell(FCol, FRow);
     QAbstractScrollArea::focusOutEvent(event);
 }
 

@@ -92,7 +92,8 @@ public:
     QRect CellRect(int col, int row) const;
     // The cell under a viewport point; false, and -1 for both, outside every cell.
     bool MouseToCell(int x, int y, int& col, int& row) const;
-    // Repaints one cell when it shows.
+    // Repaints one cell when it shows. The grid's own repaints (selection, focus) bypass
+    // it, so that a descendant can tell the repaints it asks for itself.
     virtual void InvalidateCell(int col, int row);
 
     std::function<void(int col, int row, bool& canSelect)> OnSelectCell;
@@ -131,6 +132,7 @@ protected:
 private:
     int MaxTopRow() const;
     void UpdateScrollBar();
+    void UpdateCell(int col, int row);
     void InvalidateSelection();
     TGridDrawState StateOf(int col, int row) const;
 
