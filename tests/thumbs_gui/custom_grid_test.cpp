@@ -2,13 +2,18 @@
 #include "thumbs/custom_grid.h"
 
 #include "gui_support.h"
+#include "thread_support.h"
 
+#include <QApplication>
+#include <QHelpEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QTest>
+#include <QToolTip>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <set>
 #include <utility>
 
@@ -207,6 +212,25 @@ INSTANTIATE_TEST_SUITE_P(Options, CustomGridTrackingTest,
                          ::testing::Values(TTrackingCase{"Tracking", goThumbTracking, 5},
                                            TTrackingCase{"NotTracking", 0, 0}),
                          [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_F(CustomGridTest, HintShowsOnlyWhileShowHintIsSet) {
+    auto askForTip = [&] {
+        QHelpEvent help(QEvent::ToolTip, QPoint(10, 10),
+                        FGrid.viewport()->mapToGlobal(QPoint(10, 10)));
+        QApplication::sendEvent(FGrid.viewport(), &help);
+    };
+    FGrid.SetHint("Sample 7, 20 kV");
+    askForTip();
+    EXPECT_EQ(QToolTip::text(), "Sample 7, 20 kV");
+    EXPECT_TRUE(QToolTip::isVisible());
+    FGrid.SetShowHint(false);
+    askForTip();
+    EXPECT_TRUE(test::WaitUntil([] { return !QToolTip::isVisible(); }, std::chrono::seconds(2)));
+    FGrid.SetShowHint(true);
+    FGrid.SetHint("");
+    askForTip();
+    EXPECT_TRUE(test::WaitUntil([] { return !QToolTip::isVisible(); }, std::chrono::seconds(2)));
+}
 
 TEST_F(CustomGridTest, ShrinkingPullsTheSelectionInside) {
     FGrid.SetSelection({3, 9, 3, 9});

@@ -6,6 +6,7 @@
 #include "thread_support.h"
 
 #include "imaging/bmp_picture.h"
+#include "platform/error.h"
 
 #include <QImage>
 #include <QTest>
@@ -346,6 +347,31 @@ TEST_F(ThumbGridTest, QuickChangeOfFolderDropsTheStaleLoad) {
     EXPECT_EQ(FArrived, (std::vector<int>{0, 1, 2}));
     for (int i = 0; i < 3; ++i) EXPECT_NE(FGrid.Thumbs().Items(i).Thumbnail, nullptr);
     EXPECT_EQ(FGrid.RowCount(), 1);
+}
+
+TEST_F(ThumbGridTest, FailingHandlerStopsItsLoadAndIsReported) {
+    WritePictures(FDir, 10);
+    FGrid.resize(500, 300);
+    std::vector<std::string> reports;
+    TThread::SetExceptionReport([&](const TThread&, std::exception_ptr error) {
+        try {
+            std::rethrow_exception(error);
+        } catch (const std::exception& e) {
+            reports.emplace_back(e.what());
+        }
+    });
+    FGrid.OnNewThumb = [this](int index) {
+        FArrived.push_back(index);
+        if (index == 2) throw EPixError("no room for it");
+    };
+    Load(FDir.Path().string());
+    TThread::SetExceptionReport({});
+    EXPECT_EQ(reports, (std::vector<std::string>{"no room for it"}));
+    EXPECT_EQ(FArrived, (std::vector<int>{0, 1, 2}));
+    // What arrived before the failure stays.
+    EXPECT_EQ(FGrid.Thumbs().Count(), 10);
+    EXPECT_NE(FGrid.Thumbs().Items(2).Thumbnail, nullptr);
+    EXPECT_EQ(FGrid.Thumbs().Items(3).Thumbnail, nullptr);
 }
 
 TEST_F(ThumbGridTest, DrawsFramesThumbnailsAndBackground) {
