@@ -1,0 +1,71 @@
+// SPDX-License-Identifier: MIT
+// The information panel's rich-text document for one thumbnail entry.
+#pragma once
+
+#include "thumbs/thumb_info.h"
+
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace pix {
+
+// The panel's labels in their native form; they pass through the translator when shown.
+inline constexpr const char* SInfoRecordTime = "Record time:";
+inline constexpr const char* SInfoFileDate = "File date:";
+inline constexpr const char* SInfoImageNumber = "Image number:";
+inline constexpr const char* SInfoFileSize = "File size:";
+inline constexpr const char* SInfoSingleImages = "Single images:";
+inline constexpr const char* SInfoFormat = "Format:";
+inline constexpr const char* SInfoAuthor = "Author:";
+inline constexpr const char* SInfoCopyright = "Copyright:";
+inline constexpr const char* SInfoComment = "Comment:";
+inline constexpr const char* SInfoLinescan = "Linescan data present";
+inline constexpr const char* SInfoPointscan = "Pointscan data present";
+inline constexpr const char* SInfoMeasurement = "Measurement data present";
+
+// Shown when an image file names no parameters of its own.
+inline constexpr const char* SInfoDefaultParamNames = "MAG,WD,HV";
+inline constexpr const char* SInfoDefaultParamFormat =
+    "Magnification: %.0fx\r\nWorking Distance: %.0f mm\r\nHigh Voltage: %.0f kV";
+
+// Turns a label into the user's language; an empty function leaves labels as they are.
+using TTranslate = std::function<std::string(const std::string&)>;
+
+// A valid local calendar time, milliseconds included.
+struct TLocalDateTime {
+    int Year, Month, Day, Hour, Minute, Second, Millisecond;
+};
+
+// How the panel writes numbers and dates. Texts are Windows-1252 bytes, as the document is.
+struct TInfoLocale {
+    char DecimalSeparator = '.';
+    // The date in the user's short date format; empty: "YYYY-MM-DD".
+    std::function<std::string(const TLocalDateTime&)> ShortDate;
+    // The time in the user's long time format; empty: "hh:mm:ss" on a 24-hour clock.
+    std::function<std::string(const TLocalDateTime&)> LongTime;
+};
+
+// The user's locale from the environment: decimal separator, short date and long time.
+TInfoLocale SystemInfoLocale();
+
+// The date followed by a blank and the time; the time is left out at exactly midnight.
+std::string DateTimeText(const TLocalDateTime& time, const TInfoLocale& locale);
+
+// A record time in coordinated universal time converted to local time with the system's
+// time-zone rules for that date; false for an invalid record or one outside years 1..9999.
+bool UtcToLocal(const SYSTEMTIME& utc, TLocalDateTime& local);
+
+// The panel's document for an entry, as bytes (8-bit texts as stored).
+std::string BuildInfoDocument(const TThumbInfo& entry, const TTranslate& translate = {},
+                              const TInfoLocale& locale = SystemInfoLocale());
+
+// Fills `format` with `values`. Only the floating conversions %f %e %g %E %G (flags
+// "-+ #0", width and precision as digits) and "%%" are accepted; anything else, or more
+// conversions than values, is an error and gives false. Values left over are ignored.
+// Exact halves round away from zero; the decimal point is `decimalSeparator`.
+bool FormatParams(std::string_view format, std::span<const double> values, char decimalSeparator,
+                  std::string& out);
+
+}  // namespace pix
