@@ -8,9 +8,11 @@
 //   pixorama-cli thumb FILE OUT.bmp [--box WxH]   the thumbnail as the cache file holds it
 //   pixorama-cli thumbs DIR [--box WxH] [--threads N] [--quiet]   a folder's thumbnails
 //                                      through the generation thread and its cache file
+//   pixorama-cli rtf FILE              the information panel's document for the file
 //
 // Errors go to stderr as "pixorama-cli: FILE: MESSAGE"; the exit status is 0 when every
 // file succeeded, 1 when any failed and 2 for a wrong call.
+#include "app/info_document.h"
 #include "cli/cli_args.h"
 #include "cli/thumbs_command.h"
 #include "imaging/bmp_picture.h"
@@ -49,6 +51,7 @@ void Usage(FILE* out) {
         "       %s info [--json] FILE...\n"
         "       %s thumb FILE OUT.bmp [--box WxH]\n"
         "       %s thumbs DIR [--box WxH] [--threads N] [--quiet]\n"
+        "       %s rtf FILE\n"
         "\n"
         "convert  loads IN with the picture class chosen by its extension (.bmp, .jpg,\n"
         "         .png, .tif, anything else the raw format) and writes it as a BMP file\n"
@@ -63,8 +66,11 @@ void Usage(FILE* out) {
         "         the folder's cache file \"pixorama.dtd\", which it writes or refreshes.\n"
         "         Prints INDEX, NAME and cache or made per delivered entry, then INDEX,\n"
         "         NAME and none for each file without one, then a summary line.\n"
-        "         --threads N decodes on N workers (0, the default: one per core).\n",
-        kProgram, kProgram, kProgram, kProgram);
+        "         --threads N decodes on N workers (0, the default: one per core).\n"
+        "rtf      prints the information panel's rich-text document for FILE's entry\n"
+        "         (box 112x96) byte for byte, with untranslated labels and the user's\n"
+        "         locale.\n",
+        kProgram, kProgram, kProgram, kProgram, kProgram);
 }
 
 void Report(const std::string& file, const std::string& message) {
@@ -434,6 +440,23 @@ int Thumb(std::span<char*> args) {
     return 0;
 }
 
+// The panel's document as the main window would show it once the thread has made the entry.
+int Rtf(std::span<char*> args) {
+    if (args.size() != 1) {
+        Usage(stderr);
+        return 2;
+    }
+    const std::string file = args[0];
+    TThumbInfo info;
+    if (const auto error = MakeEntry(file, kDefaultThumbWidth, kDefaultThumbHeight, info)) {
+        Report(file, *error);
+        return 1;
+    }
+    const std::string document = BuildInfoDocument(info);
+    std::fwrite(document.data(), 1, document.size(), stdout);
+    return 0;
+}
+
 }  // namespace
 }  // namespace pix
 
@@ -448,6 +471,7 @@ int main(int argc, char** argv) {
     if (command == "info") return pix::Info(rest);
     if (command == "thumb") return pix::Thumb(rest);
     if (command == "thumbs") return pix::ThumbsCommand(rest);
+    if (command == "rtf") return pix::Rtf(rest);
     if (command == "--help" || command == "-h" || command == "help") {
         pix::Usage(stdout);
         return 0;
