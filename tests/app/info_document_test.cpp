@@ -248,7 +248,9 @@ TEST_P(FormatParamsTest, FormatsOrRefuses) {
     const TFormatCase& c = GetParam();
     std::string out;
     ASSERT_EQ(FormatParams(c.Format, c.Values, c.Separator, out), c.Ok) << c.Format;
-    if (c.Ok) EXPECT_EQ(out, c.Expected) << c.Format;
+    if (c.Ok) {
+        EXPECT_EQ(out, c.Expected) << c.Format;
+    }
 }
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
