@@ -29,6 +29,9 @@ static_assert(kDocumentHead.size() == 148);
 // Widths and precisions above this are refused: a format comes from the image file, and
 // "%.999999999f" must not make a gigabyte of zeros.
 constexpr int kMaxFieldSize = 1000;
+// The formatted parameters may not grow past this; a file naming a parameter many times
+// with a wide format could otherwise ask for gigabytes.
+constexpr std::size_t kMaxParamText = 1 << 20;
 
 // ---- Floating-point conversions with exact halves rounded away from zero ----
 
@@ -395,6 +398,7 @@ bool FormatParams(std::string_view format, std::span<const double> values, char 
         }
         if (next >= values.size()) return false;
         out += FormatFloat(c, values[next++], decimalSeparator);
+        if (out.size() > kMaxParamText) return false;
     }
     return true;
 }

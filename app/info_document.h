@@ -30,7 +30,8 @@ inline constexpr const char* SInfoDefaultParamNames = "MAG,WD,HV";
 inline constexpr const char* SInfoDefaultParamFormat =
     "Magnification: %.0fx\r\nWorking Distance: %.0f mm\r\nHigh Voltage: %.0f kV";
 
-// Turns a label into the user's language; an empty function leaves labels as they are.
+// Turns a label into the user's language (Windows-1252 bytes, as the document holds); an
+// empty function leaves labels as they are.
 using TTranslate = std::function<std::string(const std::string&)>;
 
 // A valid local calendar time, milliseconds included.
@@ -63,7 +64,8 @@ std::string BuildInfoDocument(const TThumbInfo& entry, const TTranslate& transla
 
 // Fills `format` with `values`. Only the floating conversions %f %e %g %E %G (flags
 // "-+ #0", width and precision as digits) and "%%" are accepted; anything else, or more
-// conversions than values, is an error and gives false. Values left over are ignored.
+// conversions than values, is an error and gives false, as is a result past 1 MiB.
+// Values left over are ignored.
 // Exact halves round away from zero; the decimal point is `decimalSeparator`.
 bool FormatParams(std::string_view format, std::span<const double> values, char decimalSeparator,
                   std::string& out);

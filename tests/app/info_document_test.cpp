@@ -302,6 +302,22 @@ const TFormatCase kFormatCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Formats, FormatParamsTest, testing::ValuesIn(kFormatCases));
 
+// A file can name one parameter many times with a wide format; the text stays bounded.
+TEST(FormatParams, RefusesAHugeResult) {
+    std::string format;
+    for (int i = 0; i < 2000; ++i) format += "%1000.0f";
+    const std::vector<double> values(2000, 1.0);
+    std::string out;
+    EXPECT_FALSE(FormatParams(format, values, '.', out));
+    ASSERT_TRUE(FormatParams(format.substr(0, format.size() / 2), values, '.', out));
+    EXPECT_EQ(out.size(), 1000u * 1000u);
+    TThumbInfo entry;
+    entry.ParamFormat = format;
+    for (int i = 0; i < 2000; ++i) entry.ParamNames += "MAG,";
+    entry.ParamNames.pop_back();
+    EXPECT_EQ(BuildInfoDocument(entry, {}, FixedLocale()), kHead + "}}");
+}
+
 // What the panel shows: the document read back by the rich-text reader.
 TEST(InfoDocument, ReadsBackAsThePanelShowsIt) {
     TThumbInfo entry;
