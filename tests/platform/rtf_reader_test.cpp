@@ -66,9 +66,6 @@ const TRtfCase kCases[] = {
      "x\xE2\x84\xA2y"},
     {"{\\rtf1 \\u-4064?}", "\xEF\x80\xA0"},
     {"{\\rtf1 \\bin3 {{{after}", "after"},
-    {"{\\rtf1 a\\-b\\|c}", "abc"},
-    {"{\\rtf1 \\emdash\\bullet\\ldblquote q\\rdblquote}",
-     "\xE2\x80\x94\xE2\x80\xA2\xE2\x80\x9Cq\xE2\x80\x9D"},
     // Hostile shapes: nothing is lost that a reader could keep, and nothing breaks.
     {"}}}a{b", "ab"},
     {"{\\rtf1 x\\'4", "x"},
