@@ -123,8 +123,10 @@ private:
     std::vector<QPixmap> FPixmaps;
     std::string FDirectory;
     std::int32_t FGeneration = 0;
-    std::mutex FListLock;
-    std::mutex FThumbLock;
+    // Recursive: a handler's event (a message box, say) may run a nested event loop in
+    // which the next delivery arrives on the same thread.
+    std::recursive_mutex FListLock;
+    std::recursive_mutex FThumbLock;
     bool FKeepPosition = false;
     // Threads call in through this; once it is gone their calls are dropped.
     TSyncTarget FTarget;

@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QHelpEvent>
+#include <QInputDevice>
 #include <QPainter>
 #include <QScrollBar>
 #include <QTest>
@@ -243,3 +244,20 @@ TEST_F(CustomGridTest, ShrinkingPullsTheSelectionInside) {
 
 }  // namespace
 }  // namespace pix
+
+namespace {
+// The input devices Qt makes for shown widgets are children of the application object, which
+// the test program keeps in a static; at exit that static is destroyed after Qt's own list of
+// devices, and each device's destructor then reads the list that is gone. Freeing them while
+// the list still exists lets the program end cleanly.
+class TFreeInputDevices : public ::testing::Environment {
+public:
+    void TearDown() override {
+        if (QCoreApplication::instance() == nullptr) return;
+        for (const QInputDevice* device : QInputDevice::devices()) delete device;
+    }
+};
+// GoogleTest takes the environment over and deletes it.
+[[maybe_unused]] const auto* const kFreeInputDevices =
+    ::testing::AddGlobalTestEnvironment(new TFreeInputDevices);
+}  // namespace
