@@ -5,11 +5,13 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QPointer>
 #include <QThread>
 #include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 #include <cerrno>
@@ -68,6 +70,17 @@ bool TitleMatches(const std::string& title, const std::string& prefix) {
         if (lower(title[i]) != lower(prefix[i])) return false;
     }
     return true;
+}
+
+void BringApplicationForward(QWindow* mainWindow) {
+    if (mainWindow != nullptr && (mainWindow->windowStates() & Qt::WindowMinimized))
+        mainWindow->showNormal();
+    QWindow* target = QGuiApplication::modalWindow();
+    if (target == nullptr) target = mainWindow;
+    if (target == nullptr) return;
+    if (target->windowStates() & Qt::WindowMinimized) target->showNormal();
+    target->raise();
+    target->requestActivate();
 }
 
 TSingleInstance::TSingleInstance(const std::string& name, const std::string& titlePrefix)

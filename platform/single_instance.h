@@ -9,11 +9,17 @@
 #include <functional>
 #include <string>
 
+class QWindow;
+
 namespace pix {
 
 // How long a later start waits for the running instance in all, in milliseconds: for its
 // socket to appear (it may still be building its window) and for its answers.
 inline constexpr int kActivationTimeoutMs = 3000;
+
+// Brings the program forward on a request from a later start: the open modal dialog when
+// there is one, else the main window; a minimized window is restored first.
+void BringApplicationForward(QWindow* mainWindow);
 
 // Construct early, before any window. The lock is an advisory lock on a file, which the
 // system releases when its holder ends in any way, so a crashed instance never blocks the

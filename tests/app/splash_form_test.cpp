@@ -3,8 +3,12 @@
 
 #include "gui_support.h"
 
+#include "platform/single_instance.h"
+
+#include <QDialog>
 #include <QLabel>
 #include <QScreen>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -82,6 +86,29 @@ TEST_F(SplashFormTest, ShowsTitleVersionAndLogoOnABorderlessCentredWindow) {
     const QImage logo = splash->Logo()->grab().toImage();
     EXPECT_LT(qGray(logo.pixel(2, 2)), 80);
     EXPECT_GT(qGray(logo.pixel(200, 16)), 150);
+}
+
+// A later start's request, as the program body answers it on the main thread.
+TEST(BringForward, RestoresTheMainWindowAndActivatesAnOpenModalDialog) {
+    test::EnsureGuiApplication();
+    QWidget main;
+    main.showMinimized();
+    BringApplicationForward(main.windowHandle());
+    EXPECT_FALSE(main.windowHandle()->windowStates() & Qt::WindowMinimized);
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&main));
+
+    // With a dialog open the main window is restored too, and the dialog comes forward.
+    QDialog about(&main);
+    about.setWindowModality(Qt::WindowModal);
+    about.show();
+    main.showMinimized();
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    BringApplicationForward(main.windowHandle());
+    EXPECT_FALSE(main.windowHandle()->windowStates() & Qt::WindowMinimized);
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&about));
 }
 
 }  // namespace
