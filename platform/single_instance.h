@@ -39,8 +39,9 @@ public:
     // title prefix (without regard to case) and ask it to come forward. Waits at most
     // kActivationTimeoutMs in all and only once per object; a later call does nothing.
     void ActivateRunning();
-    // For the first instance: answer requests on the main thread's event loop. title gives
-    // the application title, bringForward is run on the main thread when a later start asks.
+    // For the first instance, once the application object exists: answer requests on the
+    // main thread's event loop. title gives the application title, bringForward is run on
+    // the main thread when a later start asks (BringApplicationForward does what it should).
     void Serve(std::function<std::string()> title, std::function<void()> bringForward);
 
     // The lock file and the socket, both in the user's runtime folder (or a per-user name in

@@ -65,15 +65,9 @@ TEST_F(SplashFormTest, StaysTheMinimumTimeFromItsCreation) {
     RemoveSplash(splash);  // nothing left to remove
 }
 
-TEST_F(SplashFormTest, ShowsTitleVersionAndLogoOnABorderlessCentredWindow) {
+TEST_F(SplashFormTest, ShowsVersionAndLogoCentredOnTheScreen) {
     auto splash = Make();
-    EXPECT_EQ(splash->size(), QSize(312, 143));
-    EXPECT_TRUE(splash->windowFlags() & Qt::FramelessWindowHint);
-    EXPECT_EQ(splash->TitleLabel()->text(), "Kelvo Pixorama");
-    EXPECT_EQ(splash->TitleLabel()->font().pixelSize(), 24);
-    EXPECT_TRUE(splash->TitleLabel()->font().bold());
-    EXPECT_EQ(splash->VersionLabel()->text(), "Version x.x");
-    EXPECT_EQ(splash->Logo()->geometry(), QRect(29, 92, 250, 33));
+    EXPECT_EQ(splash->VersionLabel()->text(), "Version x.x");  // until it is shown
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     EXPECT_LE((splash->frameGeometry().center() - screen.center()).manhattanLength(), 2);
 
