@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ostream>
 #include <set>
 #include <utility>
 
@@ -66,6 +67,7 @@ struct TKeyCase {
     Qt::KeyboardModifiers Modifiers;
     int Col, Row, TopRow;
 };
+void PrintTo(const TKeyCase& c, std::ostream* os) { *os << c.Name; }
 
 class CustomGridKeyTest : public CustomGridTest, public ::testing::WithParamInterface<TKeyCase> {};
 
@@ -190,6 +192,7 @@ struct TTrackingCase {
     TGridOptions Options;
     int TopRowWhileDragged;
 };
+void PrintTo(const TTrackingCase& c, std::ostream* os) { *os << c.Name; }
 
 class CustomGridTrackingTest : public CustomGridTest,
                                public ::testing::WithParamInterface<TTrackingCase> {};

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <ostream>
 #include <set>
 #include <string>
 #include <utility>
@@ -89,6 +90,7 @@ struct TSizeCase {
     int ThumbWidth, ThumbHeight, FrameBorder, TextBorder;
     int FrameWidth, FrameHeight, CellWidth, CellHeight;
 };
+void PrintTo(const TSizeCase& c, std::ostream* os) { *os << c.Name; }
 
 class ThumbGridSizeTest : public ::testing::TestWithParam<TSizeCase> {
 protected:
@@ -176,6 +178,7 @@ struct TWidenCase {
     int TopRowBefore;
     int TopRowAfter;
 };
+void PrintTo(const TWidenCase& c, std::ostream* os) { *os << c.Name; }
 
 class ThumbGridWidenTest : public ThumbGridTest,
                            public ::testing::WithParamInterface<TWidenCase> {};
@@ -303,6 +306,7 @@ struct TDestroyCase {
     const char* Name;
     int DeliveriesFirst;
 };
+void PrintTo(const TDestroyCase& c, std::ostream* os) { *os << c.Name; }
 
 class ThumbGridDestroyTest : public ::testing::TestWithParam<TDestroyCase> {
 protected:
@@ -428,6 +432,7 @@ struct TFitCase {
     const char* Expected;
     bool Cut;
 };
+void PrintTo(const TFitCase& c, std::ostream* os) { *os << c.Name; }
 
 class FitCellTextTest : public ::testing::TestWithParam<TFitCase> {};
 
