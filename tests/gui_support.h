@@ -15,7 +15,10 @@ inline void EnsureGuiApplication() {
     static int argc = 1;
     static char name[] = "pixorama_tests";
     static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
+    // Never destroyed: at program exit Qt's input devices go away before function-local
+    // statics, and an application destroyed after them would read the list they were in.
+    static QApplication* app = new QApplication(argc, argv);
+    (void)app;
 }
 
 }  // namespace pix::test
