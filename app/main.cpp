@@ -1,102 +1,123 @@
 // SPDX-License-Identifier: MIT
-// Pixorama's program body. Until the main form exists, a plain window lists the images of
-// the start folder as thumbnails, delivered by the generation thread.
-#include "platform/code_page.h"
-#include "platform/dib_qimage.h"
-#include "platform/error.h"
-#include "platform/file_system.h"
+// Pixorama's program body: one instance per user, the splash while the main window is
+// built, the main window, the message loop.
+#include "app/pixorama_form.h"
+#include "app/splash_form.h"
+#include "platform/single_instance.h"
 #include "platform/thread.h"
-#include "thumbs/thumb_thread.h"
+#include "thumbs/thumb_grid.h"
 
 #include <QApplication>
-#include <QIcon>
-#include <QListWidget>
-#include <QMainWindow>
-#include <QPixmap>
-#include <QStatusBar>
+#include <QMessageBox>
+#include <QThread>
+#include <QTimer>
 
-#include <algorithm>
+#include <cstdio>
+#include <exception>
 #include <memory>
 #include <string>
-#include <vector>
 
 namespace pix {
 namespace {
 
-constexpr int kThumbWidth = kDefaultThumbWidth;
-constexpr int kThumbHeight = kDefaultThumbHeight;
-
-class TPlaceholderWindow : public QMainWindow {
+// An exception that reaches an event handler or the message loop is shown in a message box
+// and the program goes on. Qt's event loop does not let exceptions pass through it.
+class TApplication : public QApplication {
 public:
-    TPlaceholderWindow(const std::string& folder, bool quitWhenLoaded)
-        : FQuitWhenLoaded(quitWhenLoaded) {
-        setWindowTitle(QString::fromUtf8("Pixorama - " + folder));
-        FList = new QListWidget(this);
-        FList->setViewMode(QListView::IconMode);
-        FList->setIconSize(QSize(kThumbWidth, kThumbHeight));
-        FList->setResizeMode(QListView::Adjust);
-        FList->setUniformItemSizes(true);
-        setCentralWidget(FList);
-        resize(900, 600);
-
-        auto thread = std::make_unique<TThumbThread>(folder);
-        thread->Generation = ++FGeneration;
-        thread->ThumbWidth = kThumbWidth;
-        thread->ThumbHeight = kThumbHeight;
-        thread->SetSyncTarget(FTarget);
-        thread->OnFileList = [this](TThumbThread& sender, const std::vector<std::string>& list) {
-            if (sender.Generation != FGeneration) return sender.Terminate();
-            FList->clear();
-            for (const std::string& name : list)
-                new QListWidgetItem(QString::fromUtf8(name), FList);
-            FMissing = static_cast<int>(list.size());
-            statusBar()->showMessage(QString("%1 images").arg(list.size()));
-        };
-        thread->OnThumb = [this](TThumbThread& sender, int index) {
-            if (sender.Generation != FGeneration) return sender.Terminate();
-            QListWidgetItem* item = FList->item(index);
-            if (item == nullptr) return;
-            TThumbInfo info;
-            info.TakeFrom(sender.Info);
-            if (info.Thumbnail)
-                item->setIcon(QIcon(QPixmap::fromImage(DibToQImage(*info.Thumbnail->Section()))));
-            if (!info.Comment.empty())
-                item->setToolTip(QString::fromUtf8(Cp1252ToUtf8(info.Comment)));
-            --FMissing;
-        };
-        // --quit-when-loaded: exit status 1 when any file got no thumbnail.
-        thread->OnTerminate = [this](TThread&) {
-            if (FQuitWhenLoaded) QApplication::exit(FMissing == 0 ? 0 : 1);
-        };
-        thread.release()->Resume();  // frees itself when done
+    using QApplication::QApplication;
+    bool notify(QObject* receiver, QEvent* event) override {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (const std::exception& e) {
+            ShowException(e.what());
+        } catch (...) {
+            ShowException("Unknown error");
+        }
+        return false;
     }
 
-private:
-    TSyncTarget FTarget;
-    int FGeneration = 0;
-    int FMissing = 0;
-    bool FQuitWhenLoaded = false;
-    QListWidget* FList = nullptr;
+    static void ShowException(const char* message) {
+        QMessageBox::critical(QApplication::activeWindow(), kApplicationTitle,
+                              QString::fromUtf8(message));
+    }
 };
+
+// Polls until the start folder's generation thread has ended, then quits: with status 0
+// when every file got its thumbnail, else 1.
+void QuitWhenLoaded(TPixorama& form) {
+    auto* timer = new QTimer(&form);
+    QObject::connect(timer, &QTimer::timeout, &form, [&form, timer] {
+        if (!form.isVisible() || form.Grid()->Directory().empty() || TThread::RunningCount() > 0)
+            return;
+        timer->stop();
+        const TThumbList& thumbs = form.Grid()->Thumbs();
+        int missing = 0;
+        for (int i = 0; i < thumbs.Count(); ++i)
+            if (!thumbs.Items(i).Thumbnail) ++missing;
+        QApplication::exit(missing == 0 && thumbs.Count() > 0 ? 0 : 1);
+    });
+    timer->start(100);
+}
 
 }  // namespace
 }  // namespace pix
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
+    using namespace pix;
+    // A second start brings the running instance forward and ends without a window.
+    TSingleInstance instance;
+    if (!instance.IsFirst()) {
+        instance.ActivateRunning();
+        return 0;
+    }
+
+    TApplication app(argc, argv);
     QApplication::setApplicationName("Pixorama");
-    // --quit-when-loaded ends the program once every thumbnail was tried (exit status 1 when
-    // any failed): a smoke test of the whole chain without a person at the screen.
+    QApplication::setApplicationDisplayName(kApplicationTitle);
+    TThread::SetExceptionReport([](const TThread&, std::exception_ptr error) {
+        try {
+            std::rethrow_exception(error);
+        } catch (const std::exception& e) {
+            TApplication::ShowException(e.what());
+        } catch (...) {
+            TApplication::ShowException("Unknown error");
+        }
+    });
+
+    // --quit-when-loaded ends the program once the start folder's thumbnails were all tried
+    // (exit status 1 when one is missing): a smoke test without a person at the screen.
     QStringList args = QApplication::arguments();
     const bool quitWhenLoaded = args.removeAll("--quit-when-loaded") > 0;
-    std::string folder =
-        args.size() > 1 ? pix::AbsolutePath(args[1].toStdString()) : pix::AbsolutePath(".");
-    if (pix::FileExists(folder) && !pix::DirectoryExists(folder))
-        folder = pix::ExtractFileDir(folder);
-    pix::TPlaceholderWindow window(folder, quitWhenLoaded);
-    window.show();
+    const std::string startArgument = args.size() > 1 ? args[1].toStdString() : std::string();
+
+    auto splash = std::make_unique<TSplashForm>();
+    splash->show();
+    QApplication::processEvents();
+
+    std::unique_ptr<TPixorama> form;
+    try {
+        form = std::make_unique<TPixorama>(startArgument);
+    } catch (const std::exception& e) {
+        // A program that cannot start says why and fails, rather than vanishing quietly.
+        splash.reset();
+        std::fprintf(stderr, "pixorama: %s\n", e.what());
+        TApplication::ShowException(e.what());
+        return 1;
+    }
+    form->OnFirstShow = [&splash] {
+        // The splash stays at least 1.5 s from its creation.
+        if (!splash) return;
+        const std::uint32_t wait = SplashRemainingMs(splash->CreatedTick(), GetTickCount());
+        if (wait > 0) QThread::msleep(wait);
+        splash.reset();
+    };
+    if (quitWhenLoaded) QuitWhenLoaded(*form);
+    instance.Serve([] { return std::string(kApplicationTitle); },
+                   [&form] { BringApplicationForward(form->windowHandle()); });
+    form->show();
     const int status = QApplication::exec();
     // Workers still running are stopped before the window and the application go away.
-    pix::TThread::ShutdownAll(5000);
+    TThread::ShutdownAll(5000);
+    form.reset();
     return status;
 }

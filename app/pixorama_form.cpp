@@ -1,0 +1,291 @@
+// SPDX-License-Identifier: MIT
+#include "app/pixorama_form.h"
+
+#include "app/info_document.h"
+#include "app/registry_ex.h"
+#include "foldertree/shell_tree.h"
+#include "platform/code_page.h"
+#include "platform/error.h"
+#include "platform/file_system.h"
+#include "platform/rtf_reader.h"
+#include "thumbs/thumb_grid.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QKeyEvent>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTextEdit>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <cerrno>
+#include <cstring>
+
+namespace pix {
+namespace {
+
+// Texts of the main window.
+constexpr const char* SDeleteQuestion = "Do you really want to delete file %s?";
+constexpr const char* SConfirmCaption = "Confirm";
+constexpr const char* SDeleteFailed = "Could not delete file %1: %2";
+constexpr const char* SAboutPlaceholder = "Pixorama 1.0";
+constexpr const char* SDirTreeDirectory = "DirTree_Directory";
+
+QString FromLocal(const std::string& text) { return QString::fromUtf8(text.c_str()); }
+
+}  // namespace
+
+TPixorama::TPixorama(const std::string& startArgument, QWidget* parent)
+    : QMainWindow(parent), FStartArgument(startArgument) {
+    setObjectName("TPixorama");
+    setWindowTitle(kApplicationTitle);
+    resize(645, 495);
+
+    // Left: the folder tree over the information panel; right: the grid.
+    FSplitterV = new QSplitter(Qt::Horizontal, this);
+    FSplitterV->setHandleWidth(3);
+    FSplitterH = new QSplitter(Qt::Vertical, FSplitterV);
+    FSplitterH->setHandleWidth(3);
+    FShellTree = new TShellTree(FSplitterH);
+    FMemo = new QTextEdit(FSplitterH);
+    FMemo->setReadOnly(true);
+    FMemo->setLineWrapMode(QTextEdit::NoWrap);
+    FMemo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    FMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    FSplitterH->setSizes({239, 200});
+    FGrid = new TLwThumbGrid(FSplitterV);
+    FGrid->SetFrameBorder(4);
+    FSplitterV->setSizes({200, 445});
+    FSplitterV->setStretchFactor(1, 1);
+    setCentralWidget(FSplitterV);
+    statusBar()->setSizeGripEnabled(true);
+
+    CreateMenu();
+
+    FShellTree->OnChange = [this] { ShellTreeChange(); };
+    FGrid->OnDirChange = [this] { GridDirChange(); };
+    FGrid->OnSelectCell = [this](int col, int row, bool& canSelect) {
+        GridSelectCell(col, row, canSelect);
+    };
+    FGrid->OnNewThumb = [this](int fileIndex) { GridNewThumb(fileIndex); };
+    FGrid->OnDblClick = [this] { miOpenClick(); };
+    FGrid->OnMouseMove = [this](Qt::KeyboardModifiers, int x, int y) { GridMouseMove(x, y); };
+    FGrid->installEventFilter(this);
+    FGrid->viewport()->installEventFilter(this);
+
+    OnOpenImage = [](const std::string&) { QApplication::beep(); };
+    OnConfirmDelete = [this](const QString& question) {
+        QMessageBox box(QMessageBox::Question, SConfirmCaption, question, QMessageBox::NoButton,
+                        this);
+        QPushButton* yes = box.addButton("&Yes", QMessageBox::YesRole);
+        QPushButton* no = box.addButton("&No", QMessageBox::NoRole);
+        box.setDefaultButton(yes);
+        box.setEscapeButton(no);
+        box.exec();
+        return box.clickedButton() == yes;
+    };
+    OnError = [this](const QString& message) {
+        QMessageBox::critical(this, QApplication::applicationName(), message);
+    };
+}
+
+TPixorama::~TPixorama() = default;
+
+void TPixorama::CreateMenu() {
+    QMenu* file = menuBar()->addMenu("&File");
+    FOpen = file->addAction("&Open image");
+    FOpen->setStatusTip("Open image in Kelvo");
+    FOpen->setShortcuts({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
+    connect(FOpen, &QAction::triggered, this, [this] { miOpenClick(); });
+    file->addSeparator();
+    FRefresh = file->addAction("&Refresh");
+    FRefresh->setStatusTip("Refresh directory");
+    FRefresh->setShortcut(QKeySequence(Qt::Key_F2));
+    connect(FRefresh, &QAction::triggered, this, [this] { miDirUpdateClick(); });
+    FDelete = file->addAction("Delete");
+    FDelete->setStatusTip("Delete image file");
+    FDelete->setShortcut(QKeySequence(Qt::Key_Delete));
+    connect(FDelete, &QAction::triggered, this, [this] { miDeleteClick(); });
+    file->addSeparator();
+    FExit = file->addAction("E&xit");
+    FExit->setStatusTip("Quit Pixorama");
+    FExit->setShortcut(QKeySequence(Qt::ALT | Qt::Key_X));
+    connect(FExit, &QAction::triggered, this, [this] { miExitClick(); });
+
+    QMenu* help = menuBar()->addMenu("&Help");
+    FAbout = help->addAction("&About...");
+    FAbout->setStatusTip("Show program information");
+    connect(FAbout, &QAction::triggered, this, [this] { miAboutClick(); });
+    // The shortcuts act whichever control has the focus, as long as the item is enabled.
+    for (QAction* action : {FOpen, FRefresh, FDelete, FExit, FAbout}) {
+        action->setShortcutContext(Qt::WindowShortcut);
+        addAction(action);
+    }
+}
+
+void TPixorama::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (FShown) return;
+    FShown = true;
+    RestorePlacement();
+    if (OnFirstShow) OnFirstShow();
+}
+
+void TPixorama::closeEvent(QCloseEvent* event) {
+    try {
+        SavePlacement();
+    } catch (const std::exception& e) {
+        if (OnError) OnError(QString::fromUtf8(e.what()));
+    }
+    QMainWindow::closeEvent(event);
+}
+
+bool TPixorama::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::KeyPress) {
+        FUserInput = true;
+        // Cleared once the event has been handled, before the next one.
+        QTimer::singleShot(0, this, [this] { FUserInput = false; });
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+std::string TPixorama::StorageKey() const {
+    return std::string(kFormStorageKey) + "\\" + objectName().toStdString();
+}
+
+void TPixorama::RestorePlacement() {
+    if (!FStartArgument.empty()) {
+        const std::string path = AbsolutePath(FStartArgument);
+        if (FileExists(path) && !DirectoryExists(path)) {
+            FShellTree->SetPath(ExtractFileDir(path));
+            return;
+        }
+    }
+    const std::string stored =
+        RegistryReadString(HKEY_CURRENT_USER, StorageKey(), SDirTreeDirectory, FShellTree->Path());
+    FShellTree->SetPath(stored.empty() ? QDir::homePath().toStdString() : stored);
+}
+
+void TPixorama::SavePlacement() {
+    RegistryWriteString(HKEY_CURRENT_USER, StorageKey(), SDirTreeDirectory, FShellTree->Path());
+}
+
+void TPixorama::ShellTreeChange() { FGrid->SetDirectory(FShellTree->Path()); }
+
+void TPixorama::GridDirChange() {
+    FSelectedIndex = -1;
+    SetFileActionsEnabled(false);
+    FMemo->clear();
+    UpdateCaption();
+}
+
+void TPixorama::GridSelectCell(int col, int row, bool& /*canSelect*/) {
+    const int index = FGrid->CellToFileIndex(col, row);
+    if (index >= 0 && index != FSelectedIndex) {
+        FSelectedIndex = index;
+        ShowEntry(index);
+    }
+    // A cell that holds a file, chosen by the user, can be opened and deleted at once, also
+    // when its thumbnail cannot be made.
+    if (index >= 0 && FUserInput) SetFileActionsEnabled(true);
+    UpdateCaption();
+}
+
+void TPixorama::GridNewThumb(int fileIndex) {
+    if (fileIndex != FGrid->FileIndex() || FGrid->Thumbs().Count() == 0) return;
+    FSelectedIndex = fileIndex;
+    ShowEntry(fileIndex);
+    SetFileActionsEnabled(true);
+    UpdateCaption();
+}
+
+void TPixorama::GridMouseMove(int x, int y) {
+    int col = -1, row = -1;
+    FGrid->CellAtPoint(x, y, col, row);
+    const int index = FGrid->CellToFileIndex(col, row);
+    const QString hint =
+        index < 0 ? QString()
+                  : QString::fromUtf8(Cp1252ToUtf8(FGrid->Thumbs().Items(index).Comment));
+    // The status bar shows the comment of the image under the pointer, the part after a
+    // "|" when there is one, as hints do.
+    const int bar = hint.indexOf('|');
+    statusBar()->showMessage(bar >= 0 ? hint.mid(bar + 1) : hint);
+}
+
+void TPixorama::ShowEntry(int fileIndex) {
+    if (fileIndex < 0 || fileIndex >= FGrid->Thumbs().Count()) return;
+    const std::string document = BuildInfoDocument(FGrid->Thumbs().Items(fileIndex));
+    LoadRtf(document, *FMemo->document());
+}
+
+void TPixorama::SetFileActionsEnabled(bool enabled) {
+    FOpen->setEnabled(enabled && FGrid->Thumbs().Count() > 0);
+    FDelete->setEnabled(FOpen->isEnabled());
+}
+
+void TPixorama::UpdateCaption() {
+    const std::string path = FShellTree->Path();
+    QString caption = kApplicationTitle;
+    if (!path.empty()) {
+        caption += " - " + FromLocal(path);
+        const auto& files = FGrid->Files();
+        if (FSelectedIndex >= 0 && FSelectedIndex < static_cast<int>(files.size()))
+            caption += "/" + FromLocal(files[static_cast<std::size_t>(FSelectedIndex)]);
+    }
+    setWindowTitle(caption);
+}
+
+int TPixorama::SelectionFileIndex() const {
+    const auto selection = FGrid->Selection();
+    return FGrid->CellToFileIndex(selection.Left, selection.Top);
+}
+
+std::string TPixorama::FullPath(int fileIndex) const {
+    return JoinPath(FShellTree->Path(), FGrid->Files()[static_cast<std::size_t>(fileIndex)]);
+}
+
+void TPixorama::miOpenClick() {
+    const int index = SelectionFileIndex();
+    if (index < 0 || !FOpen->isEnabled()) return;
+    if (OnOpenImage) OnOpenImage(FullPath(index));
+}
+
+void TPixorama::miDirUpdateClick() {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    try {
+        FShellTree->RefreshTree();
+    } catch (...) {
+        QApplication::restoreOverrideCursor();
+        throw;
+    }
+    QApplication::restoreOverrideCursor();
+    FGrid->ReloadDirectory(true);
+}
+
+void TPixorama::miDeleteClick() {
+    const int index = SelectionFileIndex();
+    if (index < 0 || !FDelete->isEnabled()) return;
+    const std::string path = FullPath(index);
+    const QString question = FromLocal(Fmt(SDeleteQuestion, path.c_str()));
+    if (!OnConfirmDelete || !OnConfirmDelete(question)) return;
+    if (!DeleteFile(path)) {
+        // The file is still there: say so with the system's reason, then reload anyway.
+        const int code = errno;
+        if (OnError)
+            OnError(QString(SDeleteFailed)
+                        .arg(FromLocal(path), QString::fromLocal8Bit(std::strerror(code))));
+    }
+    FGrid->ReloadDirectory(true);
+}
+
+void TPixorama::miExitClick() { close(); }
+
+void TPixorama::miAboutClick() { QMessageBox::about(this, "About Pixorama", SAboutPlaceholder); }
+
+}  // namespace pix

@@ -1,0 +1,100 @@
+// SPDX-License-Identifier: MIT
+// The program's main window: folder tree, information panel and thumbnail grid, with the
+// menu commands open, refresh, delete, exit and about.
+#pragma once
+
+#include <QMainWindow>
+
+#include <functional>
+#include <string>
+
+class QAction;
+class QSplitter;
+class QTextEdit;
+
+namespace pix {
+
+class TLwThumbGrid;
+class TShellTree;
+
+inline constexpr char kApplicationTitle[] = "Pixorama 1.0";
+// The key under HKEY_CURRENT_USER that the window's stored values live in.
+inline constexpr char kFormStorageKey[] = "Software\\Corvane\\Pixorama";
+
+class TPixorama : public QMainWindow {
+public:
+    // `startArgument` is the program's first command-line argument, empty when none.
+    explicit TPixorama(const std::string& startArgument = {}, QWidget* parent = nullptr);
+    ~TPixorama() override;
+
+    // Called once when the window is first shown, after the start folder was chosen; the
+    // program body removes the splash here.
+    std::function<void()> OnFirstShow;
+    // Hands a file to the imaging application; the default only beeps, as when none can be
+    // started.
+    std::function<void(const std::string& path)> OnOpenImage;
+    // The confirmation question before a delete; the default shows the message box. Tests
+    // answer it themselves.
+    std::function<bool(const QString& question)> OnConfirmDelete;
+    // Shows an error message; the default is a message box.
+    std::function<void(const QString& message)> OnError;
+
+    TLwThumbGrid* Grid() const { return FGrid; }
+    TShellTree* ShellTree() const { return FShellTree; }
+    QTextEdit* Memo() const { return FMemo; }
+    QAction* OpenAction() const { return FOpen; }
+    QAction* DeleteAction() const { return FDelete; }
+    QAction* RefreshAction() const { return FRefresh; }
+    int SelectedIndex() const { return FSelectedIndex; }
+
+    // The menu commands.
+    void miOpenClick();
+    void miDirUpdateClick();
+    void miDeleteClick();
+    void miExitClick();
+    void miAboutClick();
+
+    // Chooses the start folder (first argument naming an existing file, else the stored
+    // last folder) and stores the last folder.
+    void RestorePlacement();
+    void SavePlacement();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void CreateMenu();
+    void ShellTreeChange();
+    void GridDirChange();
+    void GridSelectCell(int col, int row, bool& canSelect);
+    void GridNewThumb(int fileIndex);
+    void GridMouseMove(int x, int y);
+    void ShowEntry(int fileIndex);
+    void SetFileActionsEnabled(bool enabled);
+    void UpdateCaption();
+    // The file index of the grid's selection, or -1.
+    int SelectionFileIndex() const;
+    std::string FullPath(int fileIndex) const;
+    std::string StorageKey() const;
+
+    std::string FStartArgument;
+    int FSelectedIndex = -1;
+    bool FShown = false;
+    // Set while a key or mouse event of the user reaches the grid: a cell the user selects
+    // enables Open and Delete at once.
+    bool FUserInput = false;
+    TShellTree* FShellTree = nullptr;
+    QTextEdit* FMemo = nullptr;
+    TLwThumbGrid* FGrid = nullptr;
+    QSplitter* FSplitterV = nullptr;
+    QSplitter* FSplitterH = nullptr;
+    QAction* FOpen = nullptr;
+    QAction* FRefresh = nullptr;
+    QAction* FDelete = nullptr;
+    QAction* FExit = nullptr;
+    QAction* FAbout = nullptr;
+};
+
+}  // namespace pix
