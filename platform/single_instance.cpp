@@ -114,7 +114,8 @@ TSingleInstance::~TSingleInstance() {
 }
 
 void TSingleInstance::ActivateRunning() {
-    if (FActivated) return;
+    // The holder of the lock would only wait for itself.
+    if (FActivated || FLockFd >= 0) return;
     FActivated = true;
     QElapsedTimer clock;
     clock.start();
