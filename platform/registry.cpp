@@ -82,12 +82,33 @@ constexpr const char* kPrefixExpand = "expand_sz:";
 constexpr const char* kPrefixDword = "dword:";
 constexpr const char* kPrefixBinary = "hex:";
 
+// Texts that are not UTF-8 (file names are the file system's bytes) are kept as hex bytes,
+// since the settings file holds Unicode text.
+constexpr const char* kHexSuffix = "hex-";
+
+std::string HexBytes(const std::string& data, bool commas) {
+    static const char* digits = "0123456789abcdef";
+    std::string out;
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        if (commas && i > 0) out += ',';
+        const auto b = static_cast<std::uint8_t>(data[i]);
+        out += digits[b >> 4];
+        out += digits[b & 15];
+    }
+    return out;
+}
+
+bool IsUtf8(const std::string& text) { return QString::fromStdString(text).toStdString() == text; }
+
 std::string EncodeValue(TRegDataType type, const std::string& data) {
     switch (type) {
         case rdString:
-            return kPrefixString + data;
-        case rdExpandString:
-            return kPrefixExpand + data;
+        case rdExpandString: {
+            const std::string prefix = type == rdString ? kPrefixString : kPrefixExpand;
+            // A text that itself begins like the hex form goes as hex too.
+            const bool plain = IsUtf8(data) && data.rfind(kHexSuffix, 0) != 0;
+            return plain ? prefix + data : prefix + kHexSuffix + HexBytes(data, false);
+        }
         case rdInteger: {
             std::uint32_t v = 0;
             for (std::size_t i = 0; i < 4 && i < data.size(); ++i)
@@ -96,17 +117,8 @@ std::string EncodeValue(TRegDataType type, const std::string& data) {
             std::snprintf(text, sizeof text, "%08x", v);
             return kPrefixDword + std::string(text);
         }
-        default: {
-            std::string out = kPrefixBinary;
-            static const char* digits = "0123456789abcdef";
-            for (std::size_t i = 0; i < data.size(); ++i) {
-                if (i > 0) out += ',';
-                const auto b = static_cast<std::uint8_t>(data[i]);
-                out += digits[b >> 4];
-                out += digits[b & 15];
-            }
-            return out;
-        }
+        default:
+            return kPrefixBinary + HexBytes(data, true);
     }
 }
 
@@ -117,17 +129,35 @@ bool StartsWith(const std::string& text, const char* prefix, std::string& rest) 
     return true;
 }
 
+// Hex byte pairs, optionally separated by commas or blanks.
+bool ParseHex(const std::string& text, std::string& data) {
+    int high = -1;
+    for (char c : text) {
+        if (c == ',' || c == ' ') continue;
+        const int d = HexDigit(QChar(static_cast<char16_t>(static_cast<unsigned char>(c))));
+        if (d < 0) return false;
+        if (high < 0) {
+            high = d;
+        } else {
+            data += static_cast<char>(high * 16 + d);
+            high = -1;
+        }
+    }
+    return high < 0;
+}
+
 // Anything that is not one of the forms above is a value of unknown type.
 TRegDataType DecodeValue(const std::string& text, std::string& data) {
     std::string rest;
     data.clear();
-    if (StartsWith(text, kPrefixString, rest)) {
-        data = rest;
-        return rdString;
-    }
-    if (StartsWith(text, kPrefixExpand, rest)) {
-        data = rest;
-        return rdExpandString;
+    for (TRegDataType type : {rdString, rdExpandString}) {
+        if (!StartsWith(text, type == rdString ? kPrefixString : kPrefixExpand, rest)) continue;
+        std::string hex;
+        if (!StartsWith(rest, kHexSuffix, hex)) {
+            data = rest;
+            return type;
+        }
+        return ParseHex(hex, data) ? type : rdUnknown;
     }
     if (StartsWith(text, kPrefixDword, rest)) {
         if (rest.empty() || rest.size() > 8) return rdUnknown;
@@ -140,22 +170,7 @@ TRegDataType DecodeValue(const std::string& text, std::string& data) {
         for (int i = 0; i < 4; ++i) data += static_cast<char>((v >> (8 * i)) & 0xFF);
         return rdInteger;
     }
-    if (StartsWith(text, kPrefixBinary, rest)) {
-        int high = -1;
-        for (char c : rest) {
-            if (c == ',' || c == ' ') continue;
-            const int d = HexDigit(QChar(static_cast<char16_t>(static_cast<unsigned char>(c))));
-            if (d < 0) return rdUnknown;
-            if (high < 0) {
-                high = d;
-            } else {
-                data += static_cast<char>(high * 16 + d);
-                high = -1;
-            }
-        }
-        if (high >= 0) return rdUnknown;
-        return rdBinary;
-    }
+    if (StartsWith(text, kPrefixBinary, rest)) return ParseHex(rest, data) ? rdBinary : rdUnknown;
     return rdUnknown;
 }
 

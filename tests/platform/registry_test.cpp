@@ -47,6 +47,8 @@ TEST_F(RegistryTest, ValuesOfEveryTypeSurviveANewAccessor) {
         reg.WriteBinaryData("Bytes", {0, 1, 0xFF, 0x2C});
         reg.WriteString("", "default value");
         reg.WriteString("a/b\\c%41@", "odd name");
+        reg.WriteString("Bytes8", "/scans/\xe4\xfc");  // a file name that is not UTF-8
+        reg.WriteExpandString("HexLike", "hex-00");
     }
     TRegistry reg;
     ASSERT_TRUE(reg.OpenKey("\\Software\\Corvane\\Pixorama\\TPixorama", false));
@@ -65,12 +67,14 @@ TEST_F(RegistryTest, ValuesOfEveryTypeSurviveANewAccessor) {
     EXPECT_EQ(reg.ReadBinaryData("Bytes"), (std::vector<std::uint8_t>{0, 1, 0xFF, 0x2C}));
     EXPECT_EQ(reg.ReadString(""), "default value");
     EXPECT_EQ(reg.ReadString("a/b\\c%41@"), "odd name");
+    EXPECT_EQ(reg.ReadString("Bytes8"), "/scans/\xe4\xfc");
+    EXPECT_EQ(reg.ReadString("HexLike"), "hex-00");
     EXPECT_EQ(reg.GetDataSize("Pi"), 8);
     EXPECT_EQ(reg.GetDataSize("Empty"), 1);
     EXPECT_EQ(reg.GetDataSize("Missing"), -1);
     // The separators in the odd name did not make keys.
     EXPECT_TRUE(reg.GetKeyNames().empty());
-    EXPECT_EQ(reg.GetValueNames().size(), 12u);
+    EXPECT_EQ(reg.GetValueNames().size(), 14u);
 }
 
 struct TWrongType {
