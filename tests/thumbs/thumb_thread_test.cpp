@@ -46,7 +46,7 @@ void WriteBmp(const std::string& path, int width, int height, int seed = 0,
 }
 
 void CopySample(const std::string& name, const std::string& target) {
-    fs::copy_file(fs::path(PIXORAMA_TESTS_DATA) / ".." / ".." / "samples" / name, target,
+    fs::copy_file(fs::path(PIXORAMA_SAMPLES_DIR) / name, target,
                   fs::copy_options::overwrite_existing);
 }
 
