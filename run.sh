@@ -6,9 +6,13 @@ set -euo pipefail
 cd "$(dirname "$0")"
 tools/ensure_deps.sh
 tools/build.sh
-# A file as the first argument opens its folder.
+# A file as the first argument opens its folder; for a folder, one of its files is passed.
 target="${1:-$PWD/build/samples/sem-16bit-512x384.tif}"
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+    if [ -d "$target" ]; then
+        first="$(find "$target" -maxdepth 1 -type f | sort | head -n 1)"
+        [ -n "$first" ] && target="$first"
+    fi
     exec build/pixorama "$target"
 fi
 folder="$target"
