@@ -45,7 +45,7 @@ TPixorama::TPixorama(const std::string& startArgument, QWidget* parent)
     : QMainWindow(parent), FStartArgument(startArgument) {
     setObjectName("TPixorama");
     setWindowTitle(kApplicationTitle);
-    resize(645, 495);
+    setGeometry(92, 169, 645, 495);
 
     // Left: the folder tree over the information panel; right: the grid.
     FSplitterV = new QSplitter(Qt::Horizontal, this);
@@ -61,6 +61,9 @@ TPixorama::TPixorama(const std::string& startArgument, QWidget* parent)
     FSplitterH->setSizes({239, 200});
     FGrid = new TLwThumbGrid(FSplitterV);
     FGrid->SetFrameBorder(4);
+    FGrid->SetOptions(goDrawFocusSelected | goThumbTracking);
+    // No tooltips: the comment under the pointer goes to the status bar instead.
+    FGrid->SetShowHint(false);
     FSplitterV->setSizes({200, 445});
     FSplitterV->setStretchFactor(1, 1);
     setCentralWidget(FSplitterV);
@@ -214,6 +217,7 @@ void TPixorama::GridMouseMove(int x, int y) {
                   : QString::fromUtf8(Cp1252ToUtf8(FGrid->Thumbs().Items(index).Comment));
     // The status bar shows the comment of the image under the pointer, the part after a
     // "|" when there is one, as hints do.
+    FGrid->SetHint(hint);
     const int bar = hint.indexOf('|');
     statusBar()->showMessage(bar >= 0 ? hint.mid(bar + 1) : hint);
 }
