@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 namespace pix {
@@ -37,7 +38,10 @@ INSTANTIATE_TEST_SUITE_P(
                       TTiming{0xFFFFFF00u, 0x00000100u, 1500 - 512},
                       TTiming{0xFFFFFFFFu, 0x00000000u, 1499}, TTiming{0xFFFFFC00u, 0x000001DCu, 0},
                       // A clock that seems to run backwards counts as long elapsed.
-                      TTiming{5000, 4000, 0}));
+                      TTiming{5000, 4000, 0}),
+    [](const ::testing::TestParamInfo<TTiming>& info) {
+        return "Case" + std::to_string(info.index);
+    });
 
 class SplashFormTest : public ::testing::Test {
 protected:
