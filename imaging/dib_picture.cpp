@@ -208,6 +208,26 @@ void FillSystemInvGrayTable(RGBQUAD* table) {
     }
 }
 
+namespace {
+std::atomic<std::uint64_t> GPictureMemoryLimit{kMaxPictureMemory};
+}  // namespace
+
+std::uint64_t PictureMemoryLimit() { return GPictureMemoryLimit.load(std::memory_order_relaxed); }
+
+void SetPictureMemoryLimit(std::uint64_t bytes) {
+    GPictureMemoryLimit.store(bytes == 0 ? kMaxPictureMemory : bytes, std::memory_order_relaxed);
+}
+
+void CheckPictureMemory(std::uint64_t bytes) {
+    const std::uint64_t limit = PictureMemoryLimit();
+    if (bytes <= limit) return;
+    // Whole megabytes, rounded up for the need and down for the limit, so the two never
+    // read as equal.
+    constexpr std::uint64_t kMb = std::uint64_t{1} << 20;
+    throw EPixError(Fmt(SPictureTooLarge, static_cast<unsigned long long>((bytes + kMb - 1) / kMb),
+                        static_cast<unsigned long long>(limit / kMb)));
+}
+
 // ---------------------------------------------------------------------------------------
 // TDibPicture
 
@@ -270,6 +290,7 @@ void TDibPicture::AllocInfo(int width, int height, bool initTable) {
     const int bits = BitCountOfKind(FPaletteKind);
     const std::uint64_t size = DibBytesPerLine(w, bits) * static_cast<std::uint64_t>(h);
     if (size > kMaxImageSize) throw EPixError(Fmt(SImageTooLarge, width, height));
+    CheckPictureMemory(size);
 
     auto info = std::make_unique<TDibInfo>(InfoSizeOfKind(FPaletteKind));
     if (initTable) {
@@ -310,6 +331,10 @@ void TDibPicture::CreateSection() {
     if (!FInfo) throw EPixError(SErrCreateDibSection);
     const std::uint64_t size = pix::ImageSize(FInfo->Header());
     if (size == 0 || size > kMaxImageSize) throw EPixError(SErrCreateDibSection);
+    // Formats that build their record themselves reach the limit here; a 16-bit store made
+    // beforehand counts too.
+    CheckPictureMemory(
+        size + (FImgData16 ? 2 * static_cast<std::uint64_t>(FImgData16->SampleCount()) : 0));
     FBitmap = TDibSection::Create(FInfo->Get(), size > kSectionMappingThreshold);
     if (!FBitmap) throw EPixError(SErrCreateDibSection);
     FBits = FBitmap->Bits();
@@ -402,6 +427,8 @@ void TDibPicture::CreateImgData16() {
     if (!FInfo) return;
     const std::int64_t samples =
         static_cast<std::int64_t>(Width()) * static_cast<std::int64_t>(Height());
+    // The store is made before the raster; both must fit the limit together.
+    CheckPictureMemory(pix::ImageSize(FInfo->Header()) + 2 * static_cast<std::uint64_t>(samples));
     FImgData16 = std::make_unique<TImgData16>(samples * 2);
 }
 

@@ -34,6 +34,18 @@ extern std::atomic<std::int32_t> ImageAbort;
 // Largest pixel buffer a picture will allocate: the bitmap header stores it in 32 bits.
 inline constexpr std::uint64_t kMaxImageSize = 0x7FFFFFFF;
 
+// Most memory one picture may take: its raster, its 16-bit samples and any full-size
+// intermediate a decoder keeps beside them. A file can declare any size in a few bytes, so
+// every decoder checks its need against this before it allocates.
+inline constexpr std::uint64_t kMaxPictureMemory = std::uint64_t{1} << 30;
+
+// The limit in force: kMaxPictureMemory unless lowered, which tests do to reach the boundary
+// with small files. SetPictureMemoryLimit(0) restores the default.
+std::uint64_t PictureMemoryLimit();
+void SetPictureMemoryLimit(std::uint64_t bytes);
+// Throws EPixError(SPictureTooLarge) when `bytes` exceeds PictureMemoryLimit().
+void CheckPictureMemory(std::uint64_t bytes);
+
 // The picture info record: a 40-byte header directly followed by its colour table, in one
 // block laid out as BITMAPINFO.
 class TDibInfo {

@@ -14,6 +14,8 @@ inline constexpr const char* SDibNotSupported = "DIB format is not supported";
 inline constexpr const char* SNotEnoughMemory = "Not enough memory";
 inline constexpr const char* SInvalidImageSize = "Invalid image size (%d x %d)";
 inline constexpr const char* SImageTooLarge = "Image too large (%d x %d)";
+inline constexpr const char* SPictureTooLarge =
+    "Picture needs %llu MB, more than the limit of %llu MB";
 
 // BMP.
 inline constexpr const char* SInvalidBmpFormat = "Invalid BMP format";
