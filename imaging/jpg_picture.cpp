@@ -129,6 +129,9 @@ bool DecodeJpeg(TJpegDecodeJob& job) {
     bool ok = true;
     std::uint8_t* cmykRow = job.Sink->Prepare(job.Info, ok);
     if (!ok) return false;
+    // Progressive and multi-scan files keep every coefficient of the image while decoding;
+    // capped here, libjpeg fails (it has no backing store) instead of growing without bound.
+    job.Info.mem->max_memory_to_use = static_cast<long>(PictureMemoryLimit());
     jpeg_start_decompress(&job.Info);
     const bool inverted = job.Info.saw_Adobe_marker != 0;
     while (job.Info.output_scanline < job.Info.output_height) {
@@ -214,6 +217,8 @@ std::int64_t TJpgPicture::ReadHeader(TStream& stream, std::unique_ptr<TDibInfo>&
                 const int w = static_cast<int>(jpeg.output_width);
                 const int h = static_cast<int>(jpeg.output_height);
                 if (bytes > kMaxImageSize) throw EPixError(Fmt(SImageTooLarge, w, h));
+                // The picture's raster and the decode's own bitmap of the same size.
+                CheckPictureMemory(2 * bytes);
                 FPicture.FPaletteKind = grey ? pkGray256 : pkTrueColor;
                 FPicture.AllocInfo(w, h, true);
                 if (jpeg.output_width != jpeg.image_width ||
