@@ -29,6 +29,10 @@ constexpr std::uint8_t kSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
 // Input blocks handed to zlib never exceed this, and never reach past the current IDAT.
 constexpr std::uint32_t kInputBlock = 65535;
 constexpr std::uint32_t kMaxDimension = 65535;
+// deflate's largest expansion (258 bytes from 2 bits), and slack for a stream's own header,
+// its last rows and a file cut short.
+constexpr std::uint64_t kMaxDeflateRatio = 1032;
+constexpr std::uint64_t kDeflateMargin = 1 << 16;
 // Inflated text of a zTXt chunk is cut here: nothing shows it, and a small chunk must not
 // be able to claim gigabytes.
 constexpr std::size_t kMaxTextSize = 1 << 20;
@@ -539,6 +543,9 @@ void TPNGObject::LoadFromStream(TStream& stream) {
             stream.Seek(std::int64_t{length} + 4, soFromCurrent);
             continue;
         }
+        // What the rest of the file can hold bounds the image data still to come.
+        FBytesLeft = static_cast<std::uint64_t>(
+            std::max<std::int64_t>(stream.Size() - stream.Position(), 0));
         std::unique_ptr<TChunk> chunk;
         if (name == "IEND")
             chunk = std::make_unique<TChunkIEND>(name);
@@ -604,6 +611,16 @@ void TPNGObject::PrepareBitmap() {
             : 0;
     if ((alpha ? pixels : 0) > kMaxImageSize || lowSize > kMaxImageSize)
         throw EPNGSizeExceeds(SPngSizeExceeds);
+    // The picture that takes this bitmap over makes a raster of the same size beside it.
+    CheckPictureMemory(2 * size + (alpha ? pixels : 0) + lowSize);
+    // deflate expands at most 1032:1, so the bytes left in the file bound what the image
+    // data can fill. A header declaring far more than that is refused before anything is
+    // allocated; the margin leaves a merely truncated file to load what it holds.
+    const std::uint64_t rowBytes =
+        (std::uint64_t{h.Width} * Channels(h.ColorType) * h.BitDepth + 7) / 8;
+    const std::uint64_t rawSize = (rowBytes + 1) * h.Height;
+    if (FBytesLeft * kMaxDeflateRatio + kDeflateMargin < rawSize)
+        throw EPNGMissingMultipleIDAT(SPngMissingMultipleIDAT);
 
     FInfo.assign(sizeof(BITMAPINFOHEADER) + 256 * sizeof(RGBQUAD), 0);
     BITMAPINFOHEADER hdr{};

@@ -234,6 +234,8 @@ private:
     std::vector<std::uint8_t> FAlpha;
     std::vector<std::uint8_t> FLowBytes;
     bool FImageDecoded = false;
+    // Bytes of the file after the current chunk's name.
+    std::uint64_t FBytesLeft = 0;
 };
 
 }  // namespace pix
