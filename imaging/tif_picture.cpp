@@ -57,7 +57,9 @@ std::int64_t TTifPicture::ReadHeader(TStream& stream, std::unique_ptr<TDibInfo>&
 
     // One sample of 16 bits: the samples go into their own store and the bitmap shows them
     // through the display window. FInfo is `info` here, which is all the store needs.
-    if (SingleSampleBits(FFields) == 16) CreateImgData16();
+    const bool samples16 = SingleSampleBits(FFields) == 16;
+    CheckStripData(stream, *info, FFields, samples16, FCompression);
+    if (samples16) CreateImgData16();
     if (next != 0 && FVisitedIfds.count(next) != 0) next = 0;
     return next;
 }

@@ -47,5 +47,6 @@ inline constexpr const char* SPalette16NotSupported =
 inline constexpr const char* SSampleFormatNotSupported =
     "Only unsigned integer samples are supported";
 inline constexpr const char* SStripOutsideFile = "Strip data lies outside the file";
+inline constexpr const char* SStripDataMissing = "Strip data is missing from the file";
 
 }  // namespace pix

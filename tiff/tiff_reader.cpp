@@ -484,6 +484,7 @@ std::uint32_t BuildTiffImageInfo(const TFieldList& fields, std::unique_ptr<TDibI
     const std::uint64_t samplesSize = grey236 ? std::uint64_t{w} * h * 2 : 0;
     if (imageSize > kMaxImageSize || samplesSize > kMaxImageSize)
         throw EPixError(Fmt(SImageTooLarge, static_cast<int>(w), static_cast<int>(h)));
+    CheckPictureMemory(imageSize + samplesSize);
 
     const std::size_t entries = bitCount <= 8 ? (std::size_t{1} << bitCount) : 0;
     auto record = std::make_unique<TDibInfo>(40 + 4 * entries);
@@ -504,6 +505,61 @@ std::uint32_t BuildTiffImageInfo(const TFieldList& fields, std::unique_ptr<TDibI
     }
     info = std::move(record);
     return compression;
+}
+
+void CheckStripData(TStream& stream, const TDibInfo& info, const TFieldList& fields, bool samples16,
+                    std::uint32_t compression) {
+    const BITMAPINFOHEADER& header = info.Header();
+    const std::uint64_t width = static_cast<std::uint64_t>(header.biWidth < 0 ? 0 : header.biWidth);
+    const std::int64_t signedHeight = header.biHeight;
+    const std::uint64_t height =
+        static_cast<std::uint64_t>(signedHeight < 0 ? -signedHeight : signedHeight);
+    if (width == 0 || height == 0) return;
+    const std::uint64_t rowBytes =
+        samples16 ? width * 2 : (width * static_cast<std::uint64_t>(header.biBitCount) + 7) / 8;
+    std::uint64_t rowsPerStrip = height;
+    if (const auto* f = FindField(fields, tagRowsPerStrip)) {
+        const std::uint32_t v = FirstValue(*f);
+        if (v != 0 && v < height) rowsPerStrip = v;
+    }
+    const TFieldEntry* offsetsField = FindField(fields, tagStripOffsets);
+    if (!offsetsField) throw EPixError(SMissingStripOffsets);
+    const TStripList offsets(*offsetsField, SInvalidStripOffsets);
+    const TFieldEntry* countsField = FindField(fields, tagStripByteCounts);
+    std::unique_ptr<TStripList> counts;
+    if (countsField) counts = std::make_unique<TStripList>(*countsField, SInvalidStripByteCounts);
+    const std::uint64_t fileSize =
+        static_cast<std::uint64_t>(std::max<std::int64_t>(stream.Size(), 0));
+
+    // The most image bytes the strips inside the file can produce, walked as ReadStrips
+    // walks them: an uncompressed strip gives at most its bytes in the file; an LZW strip at
+    // most kMaxLzwExpansion times its input, as every code takes 9 bits or more and stands
+    // for at most 4096 bytes.
+    constexpr std::uint64_t kMaxLzwExpansion = 4096 * 8 / 9 + 1;
+    const std::uint64_t needTotal = height * rowBytes;
+    std::uint64_t deliverable = 0;
+    std::uint64_t row = 0;
+    for (std::uint64_t i = 0; i < offsets.Count() && row < height; ++i) {
+        const std::uint64_t rows = std::min(rowsPerStrip, height - row);
+        const std::uint64_t need = rows * rowBytes;
+        const std::uint64_t offset = offsets.At(i);
+        row += rows;
+        if (compression == kCompressionNone) {
+            if (offset >= fileSize) throw EPixError(SStripOutsideFile);
+            deliverable += std::min(need, fileSize - offset);
+        } else {
+            const std::uint64_t byteCount =
+                counts && i < counts->Count() ? counts->At(i) : height * rowBytes;
+            if (byteCount == 0) continue;
+            if (offset >= fileSize) throw EPixError(SStripOutsideFile);
+            const std::uint64_t input = std::min(byteCount, fileSize - offset);
+            deliverable += std::min(need, input * kMaxLzwExpansion);
+        }
+    }
+    // A file cut short still shows the rows it holds; one that could not fill even half the
+    // picture declares a size its data does not back, and is refused before the picture's
+    // memory is made.
+    if (deliverable < needTotal / 2) throw EPixError(SStripDataMissing);
 }
 
 void ReadStrips(TStream& stream, const TDibInfo& info, const TFieldList& fields,

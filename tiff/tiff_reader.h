@@ -3,14 +3,14 @@
 // and the strips (uncompressed or LZW) decoded into a picture's pixels or 16-bit samples.
 #pragma once
 
+#include "imaging/dib_picture.h"
+#include "imaging/stream.h"
+#include "tiff/field_list.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <span>
-
-#include "imaging/dib_picture.h"
-#include "imaging/stream.h"
-#include "tiff/field_list.h"
 
 namespace pix {
 
@@ -63,6 +63,12 @@ std::int64_t ReadDirectory(TStream& stream, TFieldList& fields, bool bigEndian);
 // Makes the bitmap header and colour table the fields describe, after every check of the
 // supported subset; returns the Compression value (1 or 5).
 std::uint32_t BuildTiffImageInfo(const TFieldList& fields, std::unique_ptr<TDibInfo>& info);
+
+// Refuses, before any pixel memory is made, an image whose strips lie outside the file
+// (SStripOutsideFile) or could not fill half its rows even at the compression's largest
+// expansion (SStripDataMissing). `samples16` as for ReadStrips.
+void CheckStripData(TStream& stream, const TDibInfo& info, const TFieldList& fields, bool samples16,
+                    std::uint32_t compression);
 
 // Decodes the strips: into `samples16` (width × height 16-bit samples, top row first) when
 // it is given, else into the picture's section (`bits`, described by `info`). Progress is
