@@ -1,0 +1,82 @@
+// Shared pieces of the fuzz targets: reading every pixel a decoder produced, loading every
+// image of a picture file from memory, and a scratch file for entry points that take a path.
+#pragma once
+
+#include "imaging/dib_picture.h"
+#include "imaging/img_data16.h"
+#include "imaging/stream.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <span>
+#include <string>
+#include <unistd.h>
+
+namespace pix::fuzz {
+
+// Written by every target so the compiler cannot drop the pixel sums.
+inline volatile std::uint64_t GSink = 0;
+
+// Adds up every byte of the section and of the 16-bit samples: a row the decoder left
+// unwritten is then read, which the memory sanitizers report.
+inline void SumPixels(const TDibPicture& picture) {
+    std::uint64_t sum = 0;
+    const std::uint8_t* bits = picture.Bits();
+    if (bits != nullptr) {
+        const std::uint64_t size = picture.ImageSize();
+        for (std::uint64_t i = 0; i < size; ++i) sum += bits[i];
+    }
+    if (const TImgData16* samples = picture.ImgData16(); samples != nullptr) {
+        const auto* bytes = static_cast<const std::uint8_t*>(samples->Memory());
+        for (std::int64_t i = 0; i < samples->Size(); ++i) sum += bytes[i];
+    }
+    GSink = GSink + sum;
+}
+
+// A file of one image can hold a chain of further images; a fuzzer's input can chain
+// thousands of tiny ones, which says nothing new after the first few.
+inline constexpr int kMaxImages = 16;
+
+// Loads the images of a file held in `data` the way a file on disk is loaded: file header,
+// then one image after the other while the loader reports a further one. `configure` may
+// set options (a decode box) on each picture before it loads.
+template <class TPicture, class TConfigure>
+void LoadEveryImage(std::span<const std::uint8_t> data, TConfigure configure) {
+    TSpanStream stream(data);
+    TPicture picture;
+    configure(picture);
+    picture.ReadFileHeader(stream);
+    bool more = true;
+    for (int i = 0; more && i < kMaxImages; ++i) {
+        more = picture.LoadFromStream(stream);
+        SumPixels(picture);
+    }
+}
+
+// The bytes written to a file of their own, removed again on destruction. It lives in
+// /dev/shm where that exists, so a long run does not wear a disk.
+class TScratchFile {
+public:
+    TScratchFile(std::span<const std::uint8_t> data, const char* suffix) {
+        const char* dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+        FPath = std::string(dir) + "/pix_fuzz_" + std::to_string(getpid()) + suffix;
+        if (std::FILE* file = std::fopen(FPath.c_str(), "wb")) {
+            if (!data.empty()) std::fwrite(data.data(), 1, data.size(), file);
+            std::fclose(file);
+        } else {
+            std::abort();  // no scratch space: the run cannot test anything
+        }
+    }
+    ~TScratchFile() { std::remove(FPath.c_str()); }
+    TScratchFile(const TScratchFile&) = delete;
+    TScratchFile& operator=(const TScratchFile&) = delete;
+
+    const std::string& Path() const { return FPath; }
+
+private:
+    std::string FPath;
+};
+
+}  // namespace pix::fuzz
