@@ -101,6 +101,23 @@ void CmykToBgr(const std::uint8_t* in, std::uint8_t* out, JDIMENSION width, bool
     }
 }
 
+// Bytes libjpeg keeps for the whole image's coefficients when the file has several scans
+// (progressive or multi-scan): 64 two-byte coefficients a block, each component padded to
+// whole MCUs. 0 for a single-scan file, which is decoded row by row.
+std::uint64_t CoefficientBytes(const jpeg_decompress_struct& jpeg) {
+    if (!jpeg_has_multiple_scans(const_cast<j_decompress_ptr>(&jpeg))) return 0;
+    std::uint64_t total = 0;
+    for (int i = 0; i < jpeg.num_components; ++i) {
+        const jpeg_component_info& c = jpeg.comp_info[i];
+        const auto round = [](std::uint64_t v, std::uint64_t m) {
+            return m ? (v + m - 1) / m * m : v;
+        };
+        total += round(c.width_in_blocks, static_cast<std::uint64_t>(c.h_samp_factor)) *
+                 round(c.height_in_blocks, static_cast<std::uint64_t>(c.v_samp_factor)) * 128;
+    }
+    return total;
+}
+
 // Runs the whole decode. Returns false when libjpeg failed (its message in Error.Message)
 // or the sink refused.
 bool DecodeJpeg(TJpegDecodeJob& job) {
@@ -129,8 +146,8 @@ bool DecodeJpeg(TJpegDecodeJob& job) {
     bool ok = true;
     std::uint8_t* cmykRow = job.Sink->Prepare(job.Info, ok);
     if (!ok) return false;
-    // Progressive and multi-scan files keep every coefficient of the image while decoding;
-    // capped here, libjpeg fails (it has no backing store) instead of growing without bound.
+    // The sink counted the coefficient buffer of a multi-scan file against the limit; a
+    // libjpeg that honours this cap also fails (it has no backing store) past it.
     job.Info.mem->max_memory_to_use = static_cast<long>(PictureMemoryLimit());
     jpeg_start_decompress(&job.Info);
     const bool inverted = job.Info.saw_Adobe_marker != 0;
@@ -217,8 +234,9 @@ std::int64_t TJpgPicture::ReadHeader(TStream& stream, std::unique_ptr<TDibInfo>&
                 const int w = static_cast<int>(jpeg.output_width);
                 const int h = static_cast<int>(jpeg.output_height);
                 if (bytes > kMaxImageSize) throw EPixError(Fmt(SImageTooLarge, w, h));
-                // The picture's raster and the decode's own bitmap of the same size.
-                CheckPictureMemory(2 * bytes);
+                // The picture's raster and the decode's own bitmap of the same size, and for
+                // a file of several scans libjpeg's buffer of every coefficient of the image.
+                CheckPictureMemory(2 * bytes + CoefficientBytes(jpeg));
                 FPicture.FPaletteKind = grey ? pkGray256 : pkTrueColor;
                 FPicture.AllocInfo(w, h, true);
                 if (jpeg.output_width != jpeg.image_width ||

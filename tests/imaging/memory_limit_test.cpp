@@ -19,6 +19,7 @@
 #include "tiff/tiff_messages.h"
 
 #include <gtest/gtest.h>
+#include <jpeglib.h>
 
 #include <chrono>
 #include <functional>
@@ -119,6 +120,35 @@ Bytes Jpeg(int w, int h, std::uint16_t declaredW, std::uint16_t declaredH) {
         }
     }
     ADD_FAILURE() << "no frame header";
+    return b;
+}
+
+// A progressive colour JPEG of w × h: its decoder keeps every coefficient of the image.
+Bytes ProgressiveJpeg(int w, int h) {
+    jpeg_compress_struct info{};
+    jpeg_error_mgr error{};
+    info.err = jpeg_std_error(&error);
+    jpeg_create_compress(&info);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &out, &size);
+    info.image_width = static_cast<JDIMENSION>(w);
+    info.image_height = static_cast<JDIMENSION>(h);
+    info.input_components = 3;
+    info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_simple_progression(&info);
+    jpeg_start_compress(&info, TRUE);
+    std::vector<JSAMPLE> row(static_cast<std::size_t>(w) * 3);
+    for (int y = 0; y < h; ++y) {
+        for (std::size_t i = 0; i < row.size(); ++i) row[i] = static_cast<JSAMPLE>(i * 7 + y);
+        JSAMPROW p = row.data();
+        jpeg_write_scanlines(&info, &p, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    Bytes b(out, out + size);
+    free(out);
     return b;
 }
 
@@ -237,6 +267,22 @@ INSTANTIATE_TEST_SUITE_P(
         // Our encoder writes colour: rows of 48 bytes, twice over.
         TBoundaryCase{"Jpeg", Maker<TJpgPicture>(), [] { return Jpeg(16, 8, 16, 8); }, 2 * 48 * 8}),
     [](const testing::TestParamInfo<TBoundaryCase>& info) { return info.param.Name; });
+
+TEST(PictureMemoryLimit, ProgressiveJpegCoefficientsCountAgainstTheLimit) {
+    const Bytes file = ProgressiveJpeg(256, 256);
+    // The raster and the decode's bitmap, then 64 coefficients of 2 bytes for each block of
+    // luma (32 × 32) and of the two 2:1 subsampled chroma components (16 × 16 each).
+    const std::uint64_t pixels = 2 * 256 * 256 * 3;
+    const std::uint64_t coefficients = (32 * 32 + 2 * 16 * 16) * 128;
+    {
+        TLimitGuard limit(pixels + coefficients - 1);
+        TJpgPicture picture;
+        EXPECT_EQ(MessageOf(picture, file), Fmt(SPictureTooLarge, 1ull, 0ull));
+    }
+    TLimitGuard limit(pixels + coefficients);
+    TJpgPicture picture;
+    EXPECT_EQ(MessageOf(picture, file), "(loaded)");
+}
 
 TEST(PictureMemoryLimit, NewPicturesObeyTheLimit) {
     TLimitGuard limit(32 * 32);
