@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "imaging/jpg_picture.h"
 
+#include "jpeg_encoder.h"
 #include "test_support.h"
 
 #include "imaging/image_messages.h"
@@ -20,36 +21,9 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Encodes interleaved samples with libjpeg directly, so the reader is tested on files it
-// did not write. Test images are small and valid; libjpeg's default error handler
-// (which exits) never fires here.
 Bytes Encode(int width, int height, int components, J_COLOR_SPACE space, const Bytes& samples,
              int quality = 95, bool adobe = false) {
-    jpeg_compress_struct info{};
-    jpeg_error_mgr error{};
-    info.err = jpeg_std_error(&error);
-    jpeg_create_compress(&info);
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &out, &size);
-    info.image_width = static_cast<JDIMENSION>(width);
-    info.image_height = static_cast<JDIMENSION>(height);
-    info.input_components = components;
-    info.in_color_space = space;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, quality, TRUE);
-    if (adobe) info.write_Adobe_marker = TRUE;
-    jpeg_start_compress(&info, TRUE);
-    while (info.next_scanline < info.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(samples.data()) +
-                       std::size_t{info.next_scanline} * width * components;
-        jpeg_write_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    Bytes file(out, out + size);
-    std::free(out);
-    return file;
+    return test::EncodeJpeg(width, height, components, space, samples, quality, adobe);
 }
 
 // libjpeg's own decode to BGR (or grey) rows, top row first.

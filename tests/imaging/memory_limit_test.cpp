@@ -2,6 +2,7 @@
 // Headers that declare far more pixels than their file holds are refused before the picture's
 // memory is made, and the memory limit holds at its exact boundary for every format.
 #include "../png/png_builder.h"
+#include "jpeg_encoder.h"
 #include "test_support.h"
 #include "tiff_builder.h"
 
@@ -125,31 +126,11 @@ Bytes Jpeg(int w, int h, std::uint16_t declaredW, std::uint16_t declaredH) {
 
 // A progressive colour JPEG of w × h: its decoder keeps every coefficient of the image.
 Bytes ProgressiveJpeg(int w, int h) {
-    jpeg_compress_struct info{};
-    jpeg_error_mgr error{};
-    info.err = jpeg_std_error(&error);
-    jpeg_create_compress(&info);
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &out, &size);
-    info.image_width = static_cast<JDIMENSION>(w);
-    info.image_height = static_cast<JDIMENSION>(h);
-    info.input_components = 3;
-    info.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&info);
-    jpeg_simple_progression(&info);
-    jpeg_start_compress(&info, TRUE);
-    std::vector<JSAMPLE> row(static_cast<std::size_t>(w) * 3);
-    for (int y = 0; y < h; ++y) {
-        for (std::size_t i = 0; i < row.size(); ++i) row[i] = static_cast<JSAMPLE>(i * 7 + y);
-        JSAMPROW p = row.data();
-        jpeg_write_scanlines(&info, &p, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    Bytes b(out, out + size);
-    free(out);
-    return b;
+    Bytes samples(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 3);
+    const std::size_t stride = static_cast<std::size_t>(w) * 3;
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<std::uint8_t>((i % stride) * 7 + i / stride);
+    return test::EncodeJpeg(w, h, 3, JCS_RGB, samples, 75, false, true);
 }
 
 void Load(TDibPicture& picture, const Bytes& bytes) {
