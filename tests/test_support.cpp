@@ -2,6 +2,9 @@
 #include "test_support.h"
 
 #include <fstream>
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 #include <iterator>
 #include <random>
 #include <sstream>
@@ -34,6 +37,46 @@ TTempDir::TTempDir() {
 TTempDir::~TTempDir() {
     std::error_code ec;
     std::filesystem::remove_all(FPath, ec);
+}
+
+namespace {
+
+bool GetCapabilities(__user_cap_data_struct (&data)[2]) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    return syscall(SYS_capget, &header, data) == 0;
+}
+
+bool SetCapabilities(__user_cap_data_struct (&data)[2]) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    return syscall(SYS_capset, &header, data) == 0;
+}
+
+}  // namespace
+
+TPermissionsHold::TPermissionsHold() {
+    if (geteuid() != 0) {
+        FActive = true;
+        return;
+    }
+    __user_cap_data_struct data[2] = {};
+    if (!GetCapabilities(data)) return;
+    FEffective[0] = data[0].effective;
+    FEffective[1] = data[1].effective;
+    // Capabilities are per thread in the kernel; threads started later inherit these.
+    data[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) |
+                           (1u << CAP_FOWNER));
+    if (!SetCapabilities(data)) return;
+    FChanged = true;
+    FActive = true;
+}
+
+TPermissionsHold::~TPermissionsHold() {
+    if (!FChanged) return;
+    __user_cap_data_struct data[2] = {};
+    if (!GetCapabilities(data)) return;
+    data[0].effective = FEffective[0];
+    data[1].effective = FEffective[1];
+    SetCapabilities(data);
 }
 
 void WriteFile(const std::string& path, const std::string& bytes) {

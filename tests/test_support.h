@@ -26,6 +26,26 @@ private:
     std::filesystem::path FPath;
 };
 
+// Makes a folder's missing write permission hold for root too, on the calling thread and
+// on the threads it starts while the object lives. Root ignores permissions through its
+// file capabilities; they are taken out of the effective set here (they stay permitted)
+// and put back on destruction. For any other user there is nothing to do. Active() is
+// false when the capabilities could not be changed, and a test that needs the permission
+// should then skip.
+class TPermissionsHold {
+public:
+    TPermissionsHold();
+    ~TPermissionsHold();
+    TPermissionsHold(const TPermissionsHold&) = delete;
+    TPermissionsHold& operator=(const TPermissionsHold&) = delete;
+    bool Active() const { return FActive; }
+
+private:
+    bool FActive = false;
+    bool FChanged = false;
+    unsigned FEffective[2] = {};
+};
+
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 

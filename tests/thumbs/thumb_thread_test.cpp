@@ -14,14 +14,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <atomic>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -351,7 +355,8 @@ TEST_F(ThumbThreadTest, CacheThatCannotBeWrittenCostsNothingElse) {
 }
 
 TEST_F(ThumbThreadTest, ReadOnlyFolder) {
-    if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+    const test::TPermissionsHold permissions;
+    if (!permissions.Active()) GTEST_SKIP() << "cannot make a read-only folder hold for root";
     WriteBmp(File("a.bmp"), 8, 8);
     fs::permissions(FDir.Path(), fs::perms::owner_write, fs::perm_options::remove);
     TRun run;
@@ -583,6 +588,150 @@ TEST_F(ThumbThreadTest, OneOrSeveralDecodersGiveTheSameOrderAndFile) {
         EXPECT_TRUE(files[i] == files[0]) << "cache files differ";
     }
 }
+
+// ---- Nothing is lost: image files stay as they were, a failed cache write keeps the old ----
+
+// What a file is on disk: its bytes, its modification time to the nanosecond and its mode.
+struct TFileState {
+    std::string Bytes;
+    std::int64_t ModifiedNs = 0;
+    unsigned Mode = 0;
+    bool operator==(const TFileState&) const = default;
+};
+
+// Every file of the folder but the cache file and its temporary files, by name.
+std::map<std::string, TFileState> ImageFiles(const fs::path& dir) {
+    std::map<std::string, TFileState> files;
+    for (const auto& item : fs::directory_iterator(dir)) {
+        const std::string name = item.path().filename().string();
+        if (name.rfind(kThumbCacheName, 0) == 0) continue;
+        struct stat st {};
+        EXPECT_EQ(stat(item.path().c_str(), &st), 0) << name;
+        TFileState state;
+        if (S_ISREG(st.st_mode)) state.Bytes = test::ReadFile(item.path().string());
+        state.ModifiedNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 +
+                           st.st_mtim.tv_nsec;
+        state.Mode = st.st_mode;
+        files.emplace(name, std::move(state));
+    }
+    return files;
+}
+
+// Names in the folder that start with the cache file's name, other than the cache itself.
+std::vector<std::string> CacheTempFiles(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& item : fs::directory_iterator(dir)) {
+        const std::string name = item.path().filename().string();
+        if (name != kThumbCacheName && name.rfind(kThumbCacheName, 0) == 0)
+            names.push_back(name);
+    }
+    return names;
+}
+
+TEST_F(ThumbThreadTest, ThumbnailingChangesNoImageFile) {
+    FillFolder();
+    // Damaged files go through the same readers and must come out untouched too.
+    test::WriteFile(File("cut.tif"), test::ReadFile(File("h.tif")).substr(0, 3000));
+    test::WriteFile(File("cut.png"), test::ReadFile(File("g.png")).substr(0, 500));
+    test::WriteFile(File("cut.jpg"), test::ReadFile(File("f.jpg")).substr(0, 700));
+    test::WriteFile(File("noise.psd"), std::string(4096, '\x93'));
+    // Read-only files: the readers open for reading only, so nothing asks to write.
+    fs::permissions(File("h.tif"), fs::perms::owner_write, fs::perm_options::remove);
+    const auto before = ImageFiles(FDir.Path());
+    ASSERT_EQ(before.size(), static_cast<std::size_t>(kFilledCount + 4));
+
+    TRun made;
+    made.DecodeThreads = 2;
+    ASSERT_TRUE(made.Run(Dir()));
+    // A cut picture may still give the rows it has; noise gives nothing.
+    EXPECT_GE(made.Deliveries.size(), static_cast<std::size_t>(kFilledCount));
+    EXPECT_EQ(made.Find("noise.psd"), nullptr);
+    const int count = static_cast<int>(made.Deliveries.size());
+    EXPECT_TRUE(ImageFiles(FDir.Path()) == before) << "an image file changed";
+    EXPECT_TRUE(HasCache());
+    EXPECT_TRUE(CacheTempFiles(FDir.Path()).empty());
+
+    // From the cache, and once more after one file got a new date and is made again.
+    TRun cached;
+    ASSERT_TRUE(cached.Run(Dir()));
+    EXPECT_EQ(cached.FromCacheCount(), count);
+    ShiftDate(File("g.png"), 10s);
+    const auto shifted = ImageFiles(FDir.Path());
+    TRun again;
+    ASSERT_TRUE(again.Run(Dir()));
+    EXPECT_EQ(again.FromCacheCount(), count - 1);
+    EXPECT_TRUE(ImageFiles(FDir.Path()) == shifted) << "an image file changed";
+    EXPECT_TRUE(CacheTempFiles(FDir.Path()).empty());
+}
+
+// How a cache write is made to fail while the thread runs.
+enum class TWriteFailure { ReadOnlyFolder, FullDisk };
+
+class ThumbThreadWriteFailureTest : public ThumbThreadTest,
+                                    public ::testing::WithParamInterface<TWriteFailure> {};
+
+TEST_P(ThumbThreadWriteFailureTest, KeepsTheOldCacheAndLeavesNoTemporaryFile) {
+    const test::TPermissionsHold permissions;
+    if (GetParam() == TWriteFailure::ReadOnlyFolder && !permissions.Active())
+        GTEST_SKIP() << "cannot make a read-only folder hold for root";
+    WriteBmp(File("a.bmp"), 40, 30, 1);
+    CopySample("sem-16bit-512x384.tif", File("b.tif"));
+    TRun first;
+    ASSERT_TRUE(first.Run(Dir()));
+    const std::string oldCache = test::ReadFile(File(kThumbCacheName));
+    const auto oldDate = fs::last_write_time(File(kThumbCacheName));
+
+    // New files, so the next run has a larger cache file to write.
+    CopySample("false-colour-palette-384x288.png", File("c.png"));
+    CopySample("vexa-rings-256x192.psd", File("d.psd"));
+    WriteBmp(File("e.bmp"), 300, 200, 5);
+    const auto images = ImageFiles(FDir.Path());
+
+    TRun failing;
+    bool ended = false;
+    if (GetParam() == TWriteFailure::ReadOnlyFolder) {
+        fs::permissions(FDir.Path(), fs::perms::owner_write | fs::perms::group_write |
+                                         fs::perms::others_write,
+                        fs::perm_options::remove);
+        ended = failing.Run(Dir());
+        fs::permissions(FDir.Path(), fs::perms::owner_write, fs::perm_options::add);
+    } else {
+        // A medium with no room past the old file's size: a write beyond it fails with
+        // EFBIG instead of raising the signal, as ENOSPC does on a full disk.
+        struct rlimit saved {};
+        ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit small = saved;
+        small.rlim_cur = oldCache.size();
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        ended = failing.Run(Dir());
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+    }
+    ASSERT_TRUE(ended);
+    // Every thumbnail still arrives; only the cache file could not be written.
+    EXPECT_EQ(failing.Deliveries.size(), 5u);
+    EXPECT_EQ(failing.FromCacheCount(), 2);
+    EXPECT_TRUE(test::ReadFile(File(kThumbCacheName)) == oldCache) << "the old cache changed";
+    EXPECT_EQ(fs::last_write_time(File(kThumbCacheName)), oldDate);
+    EXPECT_TRUE(CacheTempFiles(FDir.Path()).empty());
+    EXPECT_TRUE(ImageFiles(FDir.Path()) == images) << "an image file changed";
+
+    // Once the medium takes writes again, the next run writes the whole list.
+    TRun recovered;
+    ASSERT_TRUE(recovered.Run(Dir()));
+    EXPECT_EQ(recovered.FromCacheCount(), 2);
+    EXPECT_EQ(CacheNames(Dir()),
+              (std::vector<std::string>{"a.bmp", "b.tif", "c.png", "d.psd", "e.bmp"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Failures, ThumbThreadWriteFailureTest,
+                         ::testing::Values(TWriteFailure::ReadOnlyFolder, TWriteFailure::FullDisk),
+                         [](const auto& info) {
+                             return info.param == TWriteFailure::ReadOnlyFolder
+                                        ? std::string("ReadOnlyFolder")
+                                        : std::string("FullDisk");
+                         });
 
 }  // namespace
 }  // namespace pix
