@@ -16,6 +16,16 @@
 
 namespace pix::fuzz {
 
+// Long runs (fuzz/run.sh) lower the picture memory limit through
+// PIXORAMA_FUZZ_PICTURE_LIMIT_MB: a few bytes of RLE or JPEG can legally declare a picture of
+// hundreds of megabytes, and filling those leaves the fuzzer a few inputs a second instead of
+// thousands. The limit's own logic is the same at any size; replays keep the real limit.
+inline const bool GPictureLimitSet = [] {
+    if (const char* mb = std::getenv("PIXORAMA_FUZZ_PICTURE_LIMIT_MB"))
+        SetPictureMemoryLimit(std::strtoull(mb, nullptr, 10) << 20);
+    return true;
+}();
+
 // Written by every target so the compiler cannot drop the pixel sums.
 inline volatile std::uint64_t GSink = 0;
 
