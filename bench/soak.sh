@@ -6,7 +6,9 @@
 # public test-image corpus, damaged files included. The grid then switches between them
 # several times a second for SECONDS (default 300) while files are added, rewritten, cut
 # and removed beneath it. Prints thumbnails per second, memory after each round of the
-# folders, the peak, and whether the program crashed.
+# folders, the peak, and whether the program crashed. PIXORAMA_SOAK_BINARY runs another
+# build of bench/soak.cpp instead, such as one with the address sanitizer (its memory
+# figures then say nothing, as freed blocks wait in its quarantine).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -47,7 +49,8 @@ for d in "$soak"/*/; do folders+=("${d%/}"); done
 
 echo "soaking ${#folders[@]} folders for $seconds s"
 set +e
-QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} build/pixorama_soak --seconds "$seconds" "$@" \
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$root/tests/lsan.supp}
+QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} ${PIXORAMA_SOAK_BINARY:-build/pixorama_soak} --seconds "$seconds" "$@" \
     "${folders[@]}"
 status=$?
 set -e
