@@ -507,21 +507,39 @@ std::uint32_t BuildTiffImageInfo(const TFieldList& fields, std::unique_ptr<TDibI
     return compression;
 }
 
-void CheckStripData(TStream& stream, const TDibInfo& info, const TFieldList& fields, bool samples16,
-                    std::uint32_t compression) {
-    const BITMAPINFOHEADER& header = info.Header();
-    const std::uint64_t width = static_cast<std::uint64_t>(header.biWidth < 0 ? 0 : header.biWidth);
+// The picture's size and the strip rows, as both the strip check and the strip reader see
+// them. Width or height 0 leaves nothing to read.
+struct TStripLayout {
+    std::uint64_t Width = 0;
+    std::uint64_t Height = 0;
+    std::uint64_t RowBytes = 0;  // one row in the file
+    std::uint64_t RowsPerStrip = 0;
+};
+
+TStripLayout StripLayout(const BITMAPINFOHEADER& header, const TFieldList& fields,
+                         bool samples16) {
+    TStripLayout layout;
+    layout.Width = static_cast<std::uint64_t>(header.biWidth < 0 ? 0 : header.biWidth);
     const std::int64_t signedHeight = header.biHeight;
-    const std::uint64_t height =
-        static_cast<std::uint64_t>(signedHeight < 0 ? -signedHeight : signedHeight);
-    if (width == 0 || height == 0) return;
-    const std::uint64_t rowBytes =
-        samples16 ? width * 2 : (width * static_cast<std::uint64_t>(header.biBitCount) + 7) / 8;
-    std::uint64_t rowsPerStrip = height;
+    layout.Height = static_cast<std::uint64_t>(signedHeight < 0 ? -signedHeight : signedHeight);
+    layout.RowBytes = samples16 ? layout.Width * 2
+                                : (layout.Width * static_cast<std::uint64_t>(header.biBitCount) + 7) / 8;
+    layout.RowsPerStrip = layout.Height;
     if (const auto* f = FindField(fields, tagRowsPerStrip)) {
         const std::uint32_t v = FirstValue(*f);
-        if (v != 0 && v < height) rowsPerStrip = v;
+        // 0 would never advance; 0xFFFFFFFF and anything past the height mean one strip.
+        if (v != 0 && v < layout.Height) layout.RowsPerStrip = v;
     }
+    return layout;
+}
+
+void CheckStripData(TStream& stream, const TDibInfo& info, const TFieldList& fields, bool samples16,
+                    std::uint32_t compression) {
+    const TStripLayout layout = StripLayout(info.Header(), fields, samples16);
+    const std::uint64_t height = layout.Height;
+    if (layout.Width == 0 || height == 0) return;
+    const std::uint64_t rowBytes = layout.RowBytes;
+    const std::uint64_t rowsPerStrip = layout.RowsPerStrip;
     const TFieldEntry* offsetsField = FindField(fields, tagStripOffsets);
     if (!offsetsField) throw EPixError(SMissingStripOffsets);
     const TStripList offsets(*offsetsField, SInvalidStripOffsets);
@@ -566,23 +584,15 @@ void ReadStrips(TStream& stream, const TDibInfo& info, const TFieldList& fields,
                 TDibPicture& picture, std::uint16_t* samples16, std::uint8_t* bits,
                 std::uint32_t compression, bool bigEndian) {
     const BITMAPINFOHEADER& header = info.Header();
-    const std::uint64_t width = static_cast<std::uint64_t>(header.biWidth < 0 ? 0 : header.biWidth);
-    const std::int64_t signedHeight = header.biHeight;
-    const std::uint64_t height =
-        static_cast<std::uint64_t>(signedHeight < 0 ? -signedHeight : signedHeight);
+    const TStripLayout layout = StripLayout(header, fields, samples16 != nullptr);
+    const std::uint64_t width = layout.Width;
+    const std::uint64_t height = layout.Height;
     if (width == 0 || height == 0) return;
     const int bitCount = header.biBitCount;
     // Bytes of one row in the file, and in the bitmap (padded to 4 bytes).
-    const std::uint64_t rowBytes =
-        samples16 ? width * 2 : (width * static_cast<std::uint64_t>(bitCount) + 7) / 8;
+    const std::uint64_t rowBytes = layout.RowBytes;
     const std::uint64_t stride = DibBytesPerLine(static_cast<std::int64_t>(width), bitCount);
-
-    std::uint64_t rowsPerStrip = height;
-    if (const auto* f = FindField(fields, tagRowsPerStrip)) {
-        const std::uint32_t v = FirstValue(*f);
-        // 0 would never advance; 0xFFFFFFFF and anything past the height mean one strip.
-        if (v != 0 && v < height) rowsPerStrip = v;
-    }
+    const std::uint64_t rowsPerStrip = layout.RowsPerStrip;
     const TFieldEntry* predictorField = FindField(fields, tagPredictor);
     const bool predictor = compression == kCompressionLzw && predictorField &&
                            FirstValue(*predictorField) == 2 && (bitCount == 8 || bitCount == 24) &&
