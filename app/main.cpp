@@ -3,9 +3,9 @@
 // built, the main window, the message loop.
 #include "app/pixorama_form.h"
 #include "app/splash_form.h"
-#include "platform/single_instance.h"
+#include "platform/gui/single_instance.h"
 #include "platform/thread.h"
-#include "thumbs/thumb_grid.h"
+#include "thumbview/thumb_grid.h"
 
 #include <QApplication>
 #include <QMessageBox>

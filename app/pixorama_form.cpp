@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "app/pixorama_form.h"
 
-#include "app/info_document.h"
-#include "app/registry_ex.h"
 #include "foldertree/shell_tree.h"
+#include "info/info_document.h"
 #include "platform/code_page.h"
 #include "platform/error.h"
 #include "platform/file_system.h"
-#include "platform/rtf_reader.h"
-#include "thumbs/thumb_grid.h"
+#include "platform/gui/rtf_reader.h"
+#include "settings/registry_ex.h"
+#include "thumbview/thumb_grid.h"
 
 #include <QAction>
 #include <QApplication>

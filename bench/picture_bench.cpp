@@ -3,8 +3,8 @@
 // thumbnail. BM_Jpeg_LibjpegDirect decodes the same JPEG with libjpeg alone into one
 // buffer, so BM_Jpeg_Load / BM_Jpeg_LibjpegDirect is the cost of the picture model
 // (mapping the file, the temporary bitmap and its copy into the section).
-#include "imaging/bmp_picture.h"
-#include "imaging/jpg_picture.h"
+#include "formats/bmp_picture.h"
+#include "formats/jpg_picture.h"
 
 #include <benchmark/benchmark.h>
 #include <jpeglib.h>

@@ -2,7 +2,7 @@
 // Decoding VEXA-PSD files: from the mapped file (rows taken in place), and through a stream
 // that must copy every row into the reader's buffer. Throughput counts the file's sample
 // bytes; each case runs three times and reports the median.
-#include "imaging/psd_picture.h"
+#include "formats/psd_picture.h"
 #include "imaging/stream.h"
 #include "platform/byte_order.h"
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Opening a folder of 1000 images again, with its cache file present, against the floor of
 // that work: reading the cache file and asking every file's age.
-#include "imaging/bmp_picture.h"
+#include "formats/bmp_picture.h"
 #include "platform/file_io.h"
 #include "platform/file_system.h"
 #include "platform/thread.h"

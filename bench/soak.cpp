@@ -11,7 +11,7 @@
 // worker reported an exception, 2 for a wrong call. A crash ends the process by a signal,
 // which the script reports.
 #include "platform/thread.h"
-#include "thumbs/thumb_grid.h"
+#include "thumbview/thumb_grid.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -3,8 +3,8 @@
 // horizontal differencing, each loaded through TTifPicture, decoded by our strip decoder
 // alone, and decoded by libtiff's TIFFReadEncodedStrip from the same file, plus their
 // thumbnails. Both files are written with libtiff at start-up.
-#include "imaging/bmp_picture.h"
-#include "imaging/tif_picture.h"
+#include "formats/bmp_picture.h"
+#include "tiff/tif_picture.h"
 #include "tiff/tiff_reader.h"
 
 #include <benchmark/benchmark.h>

@@ -12,17 +12,17 @@
 //
 // Errors go to stderr as "pixorama-cli: FILE: MESSAGE"; the exit status is 0 when every
 // file succeeded, 1 when any failed and 2 for a wrong call.
-#include "app/info_document.h"
 #include "cli/cli_args.h"
 #include "cli/thumbs_command.h"
-#include "imaging/bmp_picture.h"
+#include "formats/bmp_picture.h"
+#include "formats/format_table.h"
 #include "imaging/image_messages.h"
-#include "imaging/picture_factory.h"
-#include "imaging/tif_picture.h"
+#include "info/info_document.h"
 #include "platform/code_page.h"
 #include "platform/error.h"
 #include "platform/file_system.h"
 #include "thumbs/thumb_maker.h"
+#include "tiff/tif_picture.h"
 
 #include <cmath>
 #include <cstdio>
@@ -112,12 +112,13 @@ std::vector<std::uint8_t> PackedDib(const TDibPicture& picture) {
     return dib;
 }
 
-bool IsTiffName(const std::string& name) {
-    const std::string ext = UpperCaseAscii(ExtractFileExt(name));
-    return ext == ".TIF" || ext == ".TIFF";
+bool IsFormatName(const std::string& name, TImageFormat format) {
+    const TImageFormatInfo* row = FindImageFormat(name);
+    return row != nullptr && row->Format == format;
 }
 
-bool IsBmpName(const std::string& name) { return UpperCaseAscii(ExtractFileExt(name)) == ".BMP"; }
+bool IsTiffName(const std::string& name) { return IsFormatName(name, ifTiff); }
+bool IsBmpName(const std::string& name) { return IsFormatName(name, ifBmp); }
 
 // Writes the loaded picture as OUT: BMP through a copy, TIFF through the TIFF picture's own
 // save, so that a TIFF input keeps its fields and its 16-bit samples.

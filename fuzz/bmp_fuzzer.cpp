@@ -1,7 +1,7 @@
 // BMP files loaded from memory as the viewer loads them, every image and every pixel.
 #include "fuzz/fuzz_support.h"
 
-#include "imaging/bmp_picture.h"
+#include "formats/bmp_picture.h"
 #include "platform/error.h"
 
 #include <cstddef>

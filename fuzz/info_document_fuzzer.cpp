@@ -3,7 +3,7 @@
 // then the format.
 #include "fuzz/fuzz_support.h"
 
-#include "app/info_document.h"
+#include "info/info_document.h"
 
 #include <cstddef>
 #include <cstdint>

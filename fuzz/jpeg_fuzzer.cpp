@@ -2,7 +2,7 @@
 // picks the decode box the way the thumbnail maker sets one.
 #include "fuzz/fuzz_support.h"
 
-#include "imaging/jpg_picture.h"
+#include "formats/jpg_picture.h"
 #include "platform/error.h"
 
 #include <cstddef>

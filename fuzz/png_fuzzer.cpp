@@ -1,8 +1,8 @@
 // PNG files loaded from memory as the viewer loads them, every image and every pixel.
 #include "fuzz/fuzz_support.h"
 
-#include "imaging/png_picture.h"
 #include "platform/error.h"
+#include "png/png_picture.h"
 
 #include <cstddef>
 #include <cstdint>

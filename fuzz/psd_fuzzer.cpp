@@ -1,7 +1,7 @@
 // PSD files loaded from memory as the viewer loads them, every image and every pixel.
 #include "fuzz/fuzz_support.h"
 
-#include "imaging/psd_picture.h"
+#include "formats/psd_picture.h"
 #include "platform/error.h"
 
 #include <cstddef>

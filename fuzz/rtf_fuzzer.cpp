@@ -1,5 +1,5 @@
 // The information panel's rich-text reader, loading any bytes into a text document.
-#include "platform/rtf_reader.h"
+#include "platform/gui/rtf_reader.h"
 
 #include <QGuiApplication>
 #include <QTextDocument>

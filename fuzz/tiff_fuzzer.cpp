@@ -2,10 +2,10 @@
 // loaded from memory, and the per-file procedure of the grid with its mosaic.
 #include "fuzz/fuzz_support.h"
 
-#include "imaging/tif_picture.h"
 #include "platform/error.h"
 #include "thumbs/thumb_info.h"
 #include "thumbs/thumb_maker.h"
+#include "tiff/tif_picture.h"
 #include "tiff/tiff_reader.h"
 
 #include <cstddef>

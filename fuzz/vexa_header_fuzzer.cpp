@@ -3,9 +3,9 @@
 // byte picks the field type the tags are held with; the rest are the tags' bytes.
 #include "fuzz/fuzz_support.h"
 
+#include "imaging/field_list.h"
 #include "imaging/mapped_memory.h"
 #include "platform/error.h"
-#include "tiff/field_list.h"
 #include "tiff/tiff_reader.h"
 #include "tiff/vexa_tags.h"
 

@@ -3,10 +3,10 @@
 // header fields and optional 16-bit samples, loaded and saved through format hooks.
 #pragma once
 
+#include "imaging/field_list.h"
 #include "imaging/img_data16.h"
 #include "imaging/stream.h"
 #include "platform/dib.h"
-#include "tiff/field_list.h"
 
 #include <atomic>
 #include <cstddef>

@@ -6,7 +6,7 @@
 //   hang NAME                listen but never run the event loop
 //   start NAME               start as the program does, with no application object:
 //                            prints "first" or "second" and ends
-#include "platform/single_instance.h"
+#include "platform/gui/single_instance.h"
 
 #include <QCoreApplication>
 

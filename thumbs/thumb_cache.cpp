@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "thumbs/thumb_cache.h"
 
-#include "imaging/bmp_picture.h"
+#include "formats/bmp_picture.h"
 #include "platform/byte_order.h"
 #include "platform/error.h"
 #include "platform/file_io.h"

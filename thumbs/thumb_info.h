@@ -2,7 +2,7 @@
 // The entry of one image file: its thumbnail and what is known of the image.
 #pragma once
 
-#include "imaging/bmp_picture.h"
+#include "formats/bmp_picture.h"
 #include "tiff/vexa_tags.h"
 
 #include <cstdint>

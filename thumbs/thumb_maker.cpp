@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "thumbs/thumb_maker.h"
 
-#include "imaging/bmp_picture.h"
+#include "formats/bmp_picture.h"
+#include "formats/format_table.h"
 #include "imaging/mapped_memory.h"
-#include "imaging/picture_factory.h"
-#include "imaging/tif_picture.h"
 #include "platform/error.h"
 #include "platform/file_io.h"
 #include "platform/file_system.h"
 #include "platform/mul_div.h"
+#include "tiff/tif_picture.h"
 #include "tiff/tiff_reader.h"
 
 #include <algorithm>
@@ -218,11 +218,11 @@ void MakeThumbInfo(const std::string& path, int boxWidth, int boxHeight, TThumbI
     info.FileDate = FileAge(path);
     try {
         std::unique_ptr<TDibPicture> source;
-        const std::string ext = UpperCaseAscii(ExtractFileExt(path));
-        if (ext == ".TIF" || ext == ".TIFF") {
+        const TImageFormatInfo& format = ImageFormatForFile(path);
+        if (format.TiffEntry) {
             source = LoadTiff(path, boxWidth, boxHeight, info, terminated);
         } else {
-            source = CreatePictureForFile(path);
+            source = format.Create();
             // Only the thumbnail is wanted: a format that can decode reduced (JPEG) need
             // deliver no more than the box. The entry still describes the stored image.
             source->SetDecodeBox(boxWidth, boxHeight);

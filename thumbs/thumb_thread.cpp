@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "thumbs/thumb_thread.h"
 
+#include "formats/format_table.h"
 #include "imaging/stream.h"
 #include "platform/error.h"
 #include "platform/file_system.h"
@@ -126,11 +127,6 @@ void RunInOrder(int count, int workers, int window, const std::function<bool()>&
 
 }  // namespace
 
-// The Windows directory search matches "*.tif" and "*.jpg" also against "x.tiff" and
-// "x.jpeg" (through their short names), so those files belong to the folder as well.
-const std::vector<std::string> kThumbPatterns = {"*.tif", "*.tim", "*.bmp",  "*.jpg",
-                                                 "*.png", "*.psd", "*.tiff", "*.jpeg"};
-
 void TThumbFileList::AddAll(const std::vector<std::string>& names) {
     for (const std::string& name : names) FItems.push_back(TThumbFile{name, 0, -1});
     std::sort(FItems.begin(), FItems.end(),
@@ -196,7 +192,7 @@ void TThumbThread::Execute() {
 
 void TThumbThread::ListFiles() {
     // One pass over the folder for all patterns; a terminated thread drops the list.
-    const std::vector<std::string> names = FindFiles(FDirectory, kThumbPatterns);
+    const std::vector<std::string> names = FindFiles(FDirectory, ImageFilePatterns());
     if (Terminated()) return;
     FFiles.AddAll(names);
 }

@@ -46,9 +46,6 @@ private:
     std::vector<TThumbFile> FItems;
 };
 
-// The patterns of the image files, in the order they are searched.
-extern const std::vector<std::string> kThumbPatterns;
-
 // Runs once per folder load. Created suspended on the main thread; the receiver sets the
 // members below, then calls Resume. It frees itself when done. OnFileList and OnThumb run
 // on the main thread while the worker waits (see TThread::Synchronize); a receiver that

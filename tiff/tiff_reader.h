@@ -4,8 +4,8 @@
 #pragma once
 
 #include "imaging/dib_picture.h"
+#include "imaging/field_list.h"
 #include "imaging/stream.h"
-#include "tiff/field_list.h"
 
 #include <cstddef>
 #include <cstdint>

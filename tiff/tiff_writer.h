@@ -5,8 +5,8 @@
 #include <cstdint>
 
 #include "imaging/dib_picture.h"
+#include "imaging/field_list.h"
 #include "imaging/stream.h"
-#include "tiff/field_list.h"
 
 namespace pix {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "imaging/field_list.h"
 #include "platform/system_time.h"
-#include "tiff/field_list.h"
 
 namespace pix {
 

@@ -64,7 +64,7 @@ tsan)
     tools/ensure_deps.sh
     configure build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSANITIZE=thread -DBUILD_TESTING=ON
     cmake --build build-tsan --parallel "$jobs" \
-        --target platform_tests thumbs_tests thumbs_gui_tests app_tests
+        --target platform_tests thumbs_tests thumbview_tests app_tests
     # Qt is not built with the sanitizer and its mutexes are futexes the sanitizer cannot
     # see, so the copies Qt makes inside its own locked containers (the posted-event list a
     # worker's hand-over appends to) would look like races. Memory functions called from

@@ -5,11 +5,11 @@
 #include "test_support.h"
 #include "thread_support.h"
 
-#include "app/registry_ex.h"
 #include "foldertree/shell_tree.h"
-#include "imaging/bmp_picture.h"
+#include "formats/bmp_picture.h"
 #include "platform/registry.h"
-#include "thumbs/thumb_grid.h"
+#include "settings/registry_ex.h"
+#include "thumbview/thumb_grid.h"
 
 #include <QAction>
 #include <QTest>

@@ -3,7 +3,7 @@
 
 #include "gui_support.h"
 
-#include "platform/single_instance.h"
+#include "platform/gui/single_instance.h"
 
 #include <QDialog>
 #include <QLabel>

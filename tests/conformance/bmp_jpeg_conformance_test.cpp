@@ -5,8 +5,8 @@
 // independent decoders is checked by tests/oracle/convert_oracle.py.
 #include "test_support.h"
 
-#include "imaging/bmp_picture.h"
-#include "imaging/jpg_picture.h"
+#include "formats/bmp_picture.h"
+#include "formats/jpg_picture.h"
 #include "platform/error.h"
 
 #include <gtest/gtest.h>

@@ -8,8 +8,8 @@
 #include "test_support.h"
 
 #include "imaging/mapped_memory.h"
-#include "imaging/png_picture.h"
 #include "png/png_object.h"
+#include "png/png_picture.h"
 
 #include <gtest/gtest.h>
 

@@ -5,8 +5,8 @@
 #include "test_support.h"
 
 #include "imaging/mapped_memory.h"
-#include "imaging/tif_picture.h"
 #include "platform/error.h"
+#include "tiff/tif_picture.h"
 #include "tiff/tiff_reader.h"
 
 #include <gtest/gtest.h>

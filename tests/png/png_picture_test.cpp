@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "imaging/png_picture.h"
+#include "png/png_picture.h"
 
 #include "png_builder.h"
 #include "test_support.h"

@@ -2,7 +2,7 @@
 // Comparing thumbnail entries member by member, the thumbnail by its pixels.
 #pragma once
 
-#include "imaging/bmp_picture.h"
+#include "formats/bmp_picture.h"
 #include "thumbs/thumb_info.h"
 
 #include <gtest/gtest.h>

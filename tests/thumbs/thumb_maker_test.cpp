@@ -3,9 +3,9 @@
 
 #include "test_support.h"
 
-#include "imaging/bmp_picture.h"
+#include "formats/bmp_picture.h"
+#include "formats/jpg_picture.h"
 #include "imaging/image_messages.h"
-#include "imaging/jpg_picture.h"
 #include "platform/error.h"
 #include "platform/file_system.h"
 

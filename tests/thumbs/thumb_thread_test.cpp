@@ -4,7 +4,7 @@
 #include "test_support.h"
 #include "thread_support.h"
 
-#include "imaging/bmp_picture.h"
+#include "formats/bmp_picture.h"
 #include "platform/file_system.h"
 #include "thumbs/entry_support.h"
 #include "thumbs/thumb_cache.h"

@@ -4,9 +4,9 @@
 #include "tests/tiff_builder.h"
 
 #include "imaging/image_messages.h"
-#include "imaging/tif_picture.h"
 #include "platform/error.h"
 #include "tiff/lzw_encoder.h"
+#include "tiff/tif_picture.h"
 #include "tiff/tiff_messages.h"
 
 #include <gtest/gtest.h>

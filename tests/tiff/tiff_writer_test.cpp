@@ -6,9 +6,9 @@
 
 #include "imaging/image_messages.h"
 #include "imaging/stream.h"
-#include "imaging/tif_picture.h"
 #include "platform/byte_order.h"
 #include "platform/error.h"
+#include "tiff/tif_picture.h"
 #include "tiff/tiff_reader.h"
 
 #include <gtest/gtest.h>
