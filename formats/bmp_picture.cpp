@@ -305,7 +305,6 @@ std::int64_t TBmpPicture::ReadHeader(TStream& stream, std::unique_ptr<TDibInfo>&
 }
 
 void TBmpPicture::ReadBits(TStream& stream) {
-    ImageAbort = 0;
     if (!FLayout || !FBitmap) throw EPixError(SErrCreateDibSection);
     const TLayout& lay = *FLayout;
     TDibSection& section = *FBitmap;
@@ -338,7 +337,7 @@ void TBmpPicture::ReadBits(TStream& stream) {
             for (; y < to && y < lay.Height; ++y) progress.RowDone(y);
             y = to;
         };
-        while (y < lay.Height && ImageAbort == 0) {
+        while (y < lay.Height && !LoadCancelled()) {
             if (size - pos < 2) break;
             const std::uint8_t n = data[pos];
             const std::uint8_t c = data[pos + 1];
@@ -378,9 +377,9 @@ void TBmpPicture::ReadBits(TStream& stream) {
                 pos = std::min(pos, size);
             }
         }
-        if (!ended && y < lay.Height && ImageAbort == 0) throw EPixError(SBmpTruncated);
+        if (!ended && y < lay.Height && !LoadCancelled()) throw EPixError(SBmpTruncated);
         // Rows after the end of the bitmap keep index 0; they count as read.
-        if (ImageAbort == 0) advanceTo(lay.Height);
+        if (!LoadCancelled()) advanceTo(lay.Height);
         progress.Finish(std::min(y, lay.Height));
         return;
     }
@@ -394,7 +393,7 @@ void TBmpPicture::ReadBits(TStream& stream) {
     std::int64_t k = 0;
     // Rows already in the picture's format are read straight into the section.
     const bool direct = lay.SourceBits == static_cast<unsigned>(lay.OutBits);
-    for (; k < lay.Height && ImageAbort == 0; ++k) {
+    for (; k < lay.Height && !LoadCancelled(); ++k) {
         const bool last = k == lay.Height - 1;
         std::uint8_t* out = destRow(k);
         if (direct) {
@@ -453,10 +452,9 @@ void TBmpPicture::WriteData(TStream& stream, bool /*option*/) {
     // Rows in memory order, which is the order the header's sign of height states.
     const std::uint64_t stride = pix::BytesPerLine(FInfo->Header());
     const std::int64_t rows = Height();
-    for (std::int64_t r = 0; r < rows && ImageAbort == 0; ++r)
+    for (std::int64_t r = 0; r < rows; ++r)
         stream.WriteBuffer(FBits + static_cast<std::uint64_t>(r) * stride,
                            static_cast<std::int64_t>(stride));
-    ImageAbort = 0;
 }
 
 }  // namespace pix

@@ -9,6 +9,7 @@
 
 #include "imaging/image_messages.h"
 #include "platform/error.h"
+#include "platform/messages.h"
 
 #include <jpeglib.h>
 
@@ -18,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <stop_token>
 #include <vector>
 
 namespace pix {
@@ -60,9 +62,28 @@ protected:
     ~TJpegSink() = default;
 };
 
+// libjpeg calls its progress monitor between rows and, for a file of several scans, within
+// the input pass that reads every scan before the first row comes out. A stop requested
+// there leaves libjpeg the way an error does.
+struct TJpegProgress {
+    jpeg_progress_mgr Manager;  // first, so libjpeg's pointer converts back to this record
+    const std::stop_token* Stop;
+    std::jmp_buf* Jump;
+    bool Stopped;
+};
+
+extern "C" void JpegProgressMonitor(j_common_ptr cinfo) {
+    auto* progress = reinterpret_cast<TJpegProgress*>(cinfo->progress);
+    if (progress->Stop->stop_requested()) {
+        progress->Stopped = true;
+        std::longjmp(*progress->Jump, 1);
+    }
+}
+
 struct TJpegDecodeJob {
     jpeg_decompress_struct Info;
     TJpegError Error;
+    TJpegProgress Progress;
     bool Created;
     const std::uint8_t* Data;
     unsigned long Size;
@@ -124,6 +145,11 @@ bool DecodeJpeg(TJpegDecodeJob& job) {
     if (setjmp(job.Error.Jump)) return false;
     jpeg_create_decompress(&job.Info);
     job.Created = true;
+    if (job.Progress.Stop->stop_possible()) {
+        job.Progress.Manager.progress_monitor = JpegProgressMonitor;
+        job.Progress.Jump = &job.Error.Jump;
+        job.Info.progress = &job.Progress.Manager;
+    }
     jpeg_mem_src(&job.Info, job.Data, job.Size);
     jpeg_read_header(&job.Info, TRUE);
     switch (job.Info.jpeg_color_space) {
@@ -276,9 +302,14 @@ std::int64_t TJpgPicture::ReadHeader(TStream& stream, std::unique_ptr<TDibInfo>&
     job.Sink = &sink;
     job.BoxWidth = FDecodeBoxWidth;
     job.BoxHeight = FDecodeBoxHeight;
+    job.Progress.Stop = &FStopToken;
     const bool decoded = DecodeJpeg(job);
     if (job.Created) jpeg_destroy_decompress(&job.Info);
     if (sink.Failure) std::rethrow_exception(sink.Failure);
+    if (job.Progress.Stopped) {
+        FTempBitmap.reset();
+        throw EPixError(SLoadCancelled);
+    }
     if (!decoded) {
         FTempBitmap.reset();
         throw EPixError(Fmt(SJpegError, job.Error.Message));
@@ -288,22 +319,9 @@ std::int64_t TJpgPicture::ReadHeader(TStream& stream, std::unique_ptr<TDibInfo>&
 }
 
 void TJpgPicture::ReadBits(TStream& /*stream*/) {
-    ImageAbort = 0;
     if (!FTempBitmap || !FBitmap) throw EPixError(SErrCreateDibSection);
-    const BITMAPINFOHEADER& made = FBitmap->Header();
-    const BITMAPINFOHEADER& decoded = FTempBitmap->Header();
-    if (made.biWidth == decoded.biWidth && made.biHeight == decoded.biHeight &&
-        made.biBitCount == decoded.biBitCount &&
-        FBitmap->ColorCount() == FTempBitmap->ColorCount() &&
-        (FBitmap->ColorCount() == 0 || std::memcmp(FBitmap->Colors(), FTempBitmap->Colors(),
-                                                   FBitmap->ColorCount() * sizeof(RGBQUAD)) == 0)) {
-        // Both rasters come from FInfo, so the decoded one can take the section's place:
-        // the same result as copying it, without touching twice the image's bytes (the
-        // fresh section's pages were never written). The canvas keeps its FOldBitmap.
-        std::swap(FBitmap, FTempBitmap);
-        FBits = FBitmap->Bits();
-        FCanvas.SelectBitmap(FBitmap.get());
-        FTempBitmap.reset();
+    // Both rasters come from FInfo, so the decoded one normally takes the section's place.
+    if (AdoptSection(FTempBitmap)) {
         Progress(1, 1, 100);
         return;
     }
@@ -352,7 +370,6 @@ void TJpgPicture::WriteData(TStream& stream, bool /*option*/) {
     FTempBitmap.reset();
     if (!encoded) throw EPixError(Fmt(SJpegError, job.Error.Message));
     stream.WriteBuffer(out.get(), static_cast<std::int64_t>(job.OutSize));
-    ImageAbort = 0;
 }
 
 }  // namespace pix

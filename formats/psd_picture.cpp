@@ -201,7 +201,7 @@ void TPePsdPicture::ReadBits(TStream& stream) {
         std::uint8_t* dst = FBitmap->Row(s);
         for (int x = 0; x < width; ++x) dst[x] = table[LoadLE16(src + 2 * x)];
         done = s + 1;
-        if (ImageAbort.load(std::memory_order_relaxed) != 0) break;
+        if (LoadCancelled()) break;
     }
     Progress(reported, done - reported, 100);
 

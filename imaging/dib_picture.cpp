@@ -4,6 +4,7 @@
 #include "imaging/image_messages.h"
 #include "imaging/mapped_memory.h"
 #include "platform/error.h"
+#include "platform/messages.h"
 #include "platform/file_io.h"
 #include "platform/mul_div.h"
 
@@ -13,7 +14,6 @@
 
 namespace pix {
 
-std::atomic<std::int32_t> ImageAbort{0};
 
 namespace {
 
@@ -500,11 +500,29 @@ void TDibPicture::StretchDraw(TDeviceContext& canvas, const TRect& rect, bool ba
     canvas.SelectPalette(old, true);
 }
 
+bool TDibPicture::AdoptSection(std::unique_ptr<TDibSection>& decoded) {
+    if (!decoded || !FBitmap) return false;
+    const BITMAPINFOHEADER& made = FBitmap->Header();
+    const BITMAPINFOHEADER& other = decoded->Header();
+    if (made.biWidth != other.biWidth || made.biHeight != other.biHeight ||
+        made.biBitCount != other.biBitCount || FBitmap->ColorCount() != decoded->ColorCount() ||
+        (FBitmap->ColorCount() != 0 &&
+         std::memcmp(FBitmap->Colors(), decoded->Colors(),
+                     FBitmap->ColorCount() * sizeof(RGBQUAD)) != 0))
+        return false;
+    // The canvas keeps its FOldBitmap; only the selected raster changes.
+    std::swap(FBitmap, decoded);
+    FBits = FBitmap->Bits();
+    FCanvas.SelectBitmap(FBitmap.get());
+    decoded.reset();
+    return true;
+}
+
 void TDibPicture::Progress(int firstRow, int rowCount, int percent) {
     if (!OnProgress) return;
     bool abort = false;
     OnProgress(*this, firstRow, rowCount, percent, abort);
-    if (abort) ImageAbort = -1;
+    if (abort) FAbortLoad = true;
 }
 
 void TDibPicture::LoadFromHandle(std::span<const std::uint8_t> block) {
@@ -516,16 +534,19 @@ void TDibPicture::LoadFromHandle(std::span<const std::uint8_t> block) {
 bool TDibPicture::LoadFromStream(TStream& stream) {
     if (FLoading) return false;
     TLoadingGuard guard(FLoading);
-    ImageAbort = 0;
+    FAbortLoad = false;
     Clear();
 
     const std::int64_t next = ReadHeader(stream, FInfo);
+    // A decoder that decodes in ReadHeader (PNG, JPEG) may have stopped there already.
+    if (FStopToken.stop_requested()) throw EPixError(SLoadCancelled);
     if (!FInfo) throw EPixError(SErrCreateDibSection);
     if (!FPalette) FPalette = CreatePaletteOfInfo(FInfo->Get());
     if (OnHeader) OnHeader(*this, FInfo->Get());
     CreateSection();
     SelectBitmap();
     ReadBits(stream);
+    if (FStopToken.stop_requested()) throw EPixError(SLoadCancelled);
     SelectPalette();
     if (OnLoaded) OnLoaded(*this);
     Changed();
@@ -540,7 +561,7 @@ bool TDibPicture::LoadFromStream(TStream& stream) {
 
 void TDibPicture::LoadFromFile(const std::string& fileName) {
     if (FLoading) return;
-    TLwMappedStream stream(fileName, fmOpenRead | fmShareDenyWrite);
+    TLwMappedStream stream(fileName, fmOpenRead | fmShareDenyWrite, FStopToken);
     FFileName = fileName;
     ReadFileHeader(stream);
     LoadFromStream(stream);

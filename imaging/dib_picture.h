@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <span>
+#include <stop_token>
 #include <string>
 
 namespace pix {
@@ -27,9 +28,6 @@ enum TPaletteKind : std::uint8_t {
     pkGray256 = 4,
     pkGray236 = 5,
 };
-
-// The process-wide abort flag of every row loop: 0 goes on, anything else stops.
-extern std::atomic<std::int32_t> ImageAbort;
 
 // Largest pixel buffer a picture will allocate: the bitmap header stores it in 32 bits.
 inline constexpr std::uint64_t kMaxImageSize = 0x7FFFFFFF;
@@ -133,6 +131,16 @@ public:
     void Draw(TDeviceContext& canvas, int x, int y, bool background) const;
     void StretchDraw(TDeviceContext& canvas, const TRect& rect, bool background) const;
 
+    // Cancellation of the loads: whoever starts a load owns the stop source and hands its
+    // token over first; any thread may then request the stop. The decoder's row loop ends
+    // at its next check, and the load throws EPixError(SLoadCancelled), leaving a picture
+    // that nobody should show. A handler that sets OnProgress's abort stops the row loop
+    // of that one load as well, but the load then ends normally with the rows read so far.
+    void SetStopToken(std::stop_token token) { FStopToken = std::move(token); }
+    const std::stop_token& StopToken() const { return FStopToken; }
+    // True once the current load is to end early, for either reason.
+    bool LoadCancelled() const { return FAbortLoad || FStopToken.stop_requested(); }
+
     // Hooks, in the slot order of the format classes.
     virtual void Progress(int firstRow, int rowCount, int percent);
     virtual std::int64_t ReadHeader(TStream& stream, std::unique_ptr<TDibInfo>& info) = 0;
@@ -188,6 +196,11 @@ protected:
     void SelectBitmap();
     void SelectPalette();
     void Changed();
+    // Takes a raster a decoder made on its own in place of the section, when both have the
+    // same size, bit count and colour table: the same result as copying its rows, without
+    // touching the image's bytes twice. `decoded` is then empty; false leaves both as they
+    // were.
+    bool AdoptSection(std::unique_ptr<TDibSection>& decoded);
 
     std::unique_ptr<TDibInfo> FInfo;
     TDeviceContext FCanvas;
@@ -208,6 +221,9 @@ protected:
     int FDecodeBoxHeight = 0;
     int FFullWidth = 0;
     int FFullHeight = 0;
+    std::stop_token FStopToken;
+    // Set by an abort from OnProgress; cleared when a load starts.
+    bool FAbortLoad = false;
 };
 
 }  // namespace pix

@@ -98,8 +98,9 @@ void TLwMappedMemory::Release() noexcept {
     FMapped = false;
 }
 
-TLwMappedStream::TLwMappedStream(const std::string& fileName, std::uint32_t mode)
-    : FView(TFileView::Open(fileName, mode)), FSize(FView->Size()) {}
+TLwMappedStream::TLwMappedStream(const std::string& fileName, std::uint32_t mode,
+                                 std::stop_token stop)
+    : FView(TFileView::Open(fileName, mode, std::move(stop))), FSize(FView->Size()) {}
 
 std::int64_t TLwMappedStream::Read(void* buffer, std::int64_t count) {
     if (count <= 0 || FPosition >= FSize) return 0;

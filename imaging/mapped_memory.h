@@ -61,7 +61,8 @@ private:
 class TLwMappedStream : public TStream {
 public:
     // `mode` is the file-open mode word (fmOpenRead | fmShareDenyWrite for pictures).
-    TLwMappedStream(const std::string& fileName, std::uint32_t mode);
+    // A stop requested through `stop` ends the reading of the file (see TFileView::Open).
+    TLwMappedStream(const std::string& fileName, std::uint32_t mode, std::stop_token stop = {});
     std::int64_t Read(void* buffer, std::int64_t count) override;
     // Copies into the view (and back to the file when the stream is destroyed); raises
     // EStreamError(SWriteError) on a stream opened for reading only.

@@ -79,7 +79,8 @@ void TFileView::SetReadHookForTesting(std::function<void(std::int64_t)> hook) {
     gReadHook = std::move(hook);
 }
 
-std::unique_ptr<TFileView> TFileView::Open(const std::string& fileName, std::uint32_t mode) {
+std::unique_ptr<TFileView> TFileView::Open(const std::string& fileName, std::uint32_t mode,
+                                           std::stop_token stop) {
     const std::uint32_t access = mode & 3;
     const bool writable = access == fmOpenWrite || access == fmOpenReadWrite;
     // O_NONBLOCK keeps open() from waiting for a writer when the name is a FIFO; such
@@ -108,8 +109,10 @@ std::unique_ptr<TFileView> TFileView::Open(const std::string& fileName, std::uin
     const auto hook = CurrentReadHook();
     std::int64_t done = 0;
     while (done < size) {
+        if (stop.stop_requested()) throw EPixError(SLoadCancelled);
         const std::size_t want =
             static_cast<std::size_t>(std::min<std::int64_t>(size - done, kReadChunk));
+        PopulateMemory(view->FData + done, want);
         const ssize_t n = pread(fd.Get(), view->FData + done, want, static_cast<off_t>(done));
         if (n < 0 && errno == EINTR) continue;
         // The file shrank under us (or the device failed): the bytes we were promised are

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <stop_token>
 #include <span>
 #include <string>
 
@@ -43,8 +44,10 @@ public:
     // Errors: EOSError(SErrCreateFile, name, errno) when the file cannot be opened;
     // EOSError(SErrCreateMapping, EINVAL) for an empty file, which cannot be mapped;
     // EPixError(SErrFileTooLarge) above kMaxFileSize; EStreamError(SReadError) when the
-    // file cannot be read whole.
-    static std::unique_ptr<TFileView> Open(const std::string& fileName, std::uint32_t mode);
+    // file cannot be read whole; EPixError(SLoadCancelled) when a stop was requested through
+    // `stop` while the file was read.
+    static std::unique_ptr<TFileView> Open(const std::string& fileName, std::uint32_t mode,
+                                           std::stop_token stop = {});
     ~TFileView();
     TFileView(const TFileView&) = delete;
     TFileView& operator=(const TFileView&) = delete;

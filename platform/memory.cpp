@@ -5,6 +5,7 @@
 #include "platform/messages.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -32,13 +33,20 @@ void* MapAnonymousMemory(std::size_t size) {
     // pages that costs one fault per 512 small ones, which dominate a large decode.
     if (size >= kHugePageWorthwhile) madvise(base, size, MADV_HUGEPAGE);
 #endif
-#ifdef MADV_POPULATE_WRITE
-    // Every user fills its block at once (a file read in, pixels decoded), so the pages are
-    // made in one call rather than one fault at a time. Older kernels refuse the advice;
-    // the pages then come with the first writes as before.
-    madvise(base, size, MADV_POPULATE_WRITE);
-#endif
     return base;
+}
+
+void PopulateMemory(void* base, std::size_t size) noexcept {
+#ifdef MADV_POPULATE_WRITE
+    // Older kernels refuse the advice; the pages then come with the first writes.
+    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto begin = reinterpret_cast<std::uintptr_t>(base) & ~(page - 1);
+    const auto end = reinterpret_cast<std::uintptr_t>(base) + size;
+    if (size != 0) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+#else
+    (void)base;
+    (void)size;
+#endif
 }
 
 void UnmapAnonymousMemory(void* base, std::size_t size) noexcept {

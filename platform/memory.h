@@ -11,6 +11,12 @@ namespace pix {
 // with EINVAL.
 void* MapAnonymousMemory(std::size_t size);
 
+// Makes the pages of [base, base + size) inside such a block at once, ahead of writing them
+// all: one call instead of a fault per page. Pages are made by the first writes anyway, so
+// a user that may stop part-way (a file read in chunks) populates only what it will write
+// next; the first population of a large block can take a quarter of a second.
+void PopulateMemory(void* base, std::size_t size) noexcept;
+
 // Returns a block obtained from MapAnonymousMemory; null is ignored.
 void UnmapAnonymousMemory(void* base, std::size_t size) noexcept;
 

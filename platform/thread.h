@@ -16,6 +16,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <stop_token>
 
 namespace pix {
 
@@ -46,9 +47,11 @@ public:
 
     // Starts the body on a thread of its own; later calls do nothing.
     void Resume();
-    // Asks the body to end at its next check; any thread may call it.
-    void Terminate() { FTerminated.store(true, std::memory_order_relaxed); }
-    bool Terminated() const { return FTerminated.load(std::memory_order_relaxed); }
+    // Asks the body to end at its next check; any thread may call it. A load the body
+    // runs with StopToken() ends at its next row instead of finishing the picture.
+    void Terminate() { FStop.request_stop(); }
+    bool Terminated() const { return FStop.stop_requested(); }
+    std::stop_token StopToken() const { return FStop.get_token(); }
 
     // The thread deletes itself when its body has ended. Set before Resume.
     bool FreeOnTerminate = false;
@@ -95,7 +98,7 @@ private:
     void Run();
     void Report(std::exception_ptr error);
 
-    std::atomic<bool> FTerminated{false};
+    std::stop_source FStop;
     bool FStarted = false;
     bool FHasTarget = false;
     std::weak_ptr<void> FTarget;

@@ -7,6 +7,7 @@
 
 #include "imaging/dib_picture.h"
 #include "platform/byte_order.h"
+#include "platform/messages.h"
 #include "platform/mul_div.h"
 #include "png/png_messages.h"
 
@@ -777,9 +778,8 @@ void TPNGObject::DecodeImage(TStream& stream, std::uint32_t firstLength) {
         }
     };
 
-    bool aborted = false;
     const int passes = FInterlace == 1 ? 7 : 1;
-    for (int pass = 0; pass < passes && !aborted; ++pass) {
+    for (int pass = 0; pass < passes; ++pass) {
         const TPass p = FInterlace == 1 ? kAdam7[pass] : TPass{0, 0, 1, 1};
         if (p.X0 >= w || p.Y0 >= h.Height) continue;
         const std::uint32_t passWidth = (w - p.X0 + p.DX - 1) / p.DX;
@@ -788,10 +788,7 @@ void TPNGObject::DecodeImage(TStream& stream, std::uint32_t firstLength) {
         std::uint8_t* prev = rowB.data();
         std::memset(prev, 0, rowBytes + 1);
         for (std::uint32_t y = p.Y0; y < h.Height; y += p.DY) {
-            if (ImageAbort.load() != 0) {
-                aborted = true;
-                break;
-            }
+            if (FStopToken.stop_requested()) throw EPixError(SLoadCancelled);
             inflateRow(cur, rowBytes + 1);
             Unfilter(cur[0], cur + 1, prev + 1, rowBytes, filterBpp);
             store(cur + 1, passWidth, y, p.X0, p.DX);

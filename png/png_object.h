@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -179,8 +180,10 @@ public:
     TPNGObject(const TPNGObject&) = delete;
     TPNGObject& operator=(const TPNGObject&) = delete;
 
-    // Decodes a whole PNG from the stream's current position.
+    // Decodes a whole PNG from the stream's current position. A stop requested through
+    // the token ends the decode at its next row with EPixError(SLoadCancelled).
     void LoadFromStream(TStream& stream);
+    void SetStopToken(std::stop_token token) { FStopToken = std::move(token); }
     void Clear();
 
     int Width() const;
@@ -194,6 +197,9 @@ public:
     TPngTransparency TransparencyMode() const;
     // The decoded bitmap (bottom-up) with its header and colour table, or null.
     const TDibSection* Bitmap() const { return FBitmap.get(); }
+    // The decoded bitmap itself, for a caller that takes it over; the object then draws
+    // nothing.
+    std::unique_ptr<TDibSection>& DecodedBitmap() { return FBitmap; }
     const BITMAPINFO* BitmapInfo() const;
     // Alpha plane (width × height, top-down) of colour types 4 and 6; for RGB images with a
     // colour key, 0 where the key matched and 255 elsewhere; else empty.
@@ -236,6 +242,7 @@ private:
     bool FImageDecoded = false;
     // Bytes of the file after the current chunk's name.
     std::uint64_t FBytesLeft = 0;
+    std::stop_token FStopToken;
 };
 
 }  // namespace pix

@@ -10,6 +10,7 @@ namespace pix {
 
 std::int64_t TPngPicture::ReadHeader(TStream& stream, std::unique_ptr<TDibInfo>& info) {
     if (!FPng) FPng = std::make_unique<TPNGObject>();
+    FPng->SetStopToken(FStopToken);
     FPng->LoadFromStream(stream);
     const TPalette* palette = FPng->Palette();
     FPalette = palette ? CreatePalette(palette->Entries().data(),
@@ -30,8 +31,14 @@ std::int64_t TPngPicture::ReadHeader(TStream& stream, std::unique_ptr<TDibInfo>&
 }
 
 void TPngPicture::ReadBits(TStream&) {
-    ImageAbort = 0;
     if (!FPng) return;
+    // An opaque image whose bitmap has the picture's format and table becomes the picture's
+    // raster as it is: drawing it would only copy it.
+    if (FPng->TransparencyMode() == ptmNone && AdoptSection(FPng->DecodedBitmap())) {
+        FPng.reset();
+        Progress(1, 1, 100);
+        return;
+    }
     const TPalette* old = nullptr;
     if (FPalette) {
         old = FCanvas.SelectPalette(FPalette.get(), true);

@@ -3,8 +3,10 @@
 
 #include "formats/bmp_picture.h"
 #include "formats/format_table.h"
+#include "imaging/image_messages.h"
 #include "imaging/mapped_memory.h"
 #include "platform/error.h"
+#include "platform/messages.h"
 #include "platform/file_io.h"
 #include "platform/file_system.h"
 #include "platform/mul_div.h"
@@ -88,8 +90,7 @@ void DrawPlaced(const TDibPicture& image, const TVexaPlacement& placement, const
 // holds the first image; it is reused for the others, since it knows the file's byte order.
 std::unique_ptr<TDibPicture> BuildMosaic(TStream& stream, TTifPicture& picture, bool more,
                                          const TVexaLayout& layout, int count, int boxWidth,
-                                         int boxHeight, TThumbInfo& info,
-                                         const std::function<bool()>& terminated) {
+                                         int boxHeight, TThumbInfo& info) {
     const TRect bounds = LayoutBounds(layout, count);
     info.Width = bounds.Right - bounds.Left;
     info.Height = bounds.Bottom - bounds.Top;
@@ -102,7 +103,6 @@ std::unique_ptr<TDibPicture> BuildMosaic(TStream& stream, TTifPicture& picture, 
     // The directory chain of the count and the one the loads follow are the same; a load
     // that reports no further image ends the mosaic all the same.
     for (int i = 1; i < count && more; ++i) {
-        if (terminated && terminated()) break;
         more = picture.LoadFromStream(stream);
         AppendImageComment(info.Comment, i + 1, picture.Description());
         DrawPlaced(picture, layout.Items[static_cast<std::size_t>(i)], bounds, scale, *mosaic);
@@ -112,13 +112,14 @@ std::unique_ptr<TDibPicture> BuildMosaic(TStream& stream, TTifPicture& picture, 
 
 // Loads a TIFF file by the entry's rules and returns the picture its thumbnail shows.
 std::unique_ptr<TDibPicture> LoadTiff(const std::string& path, int boxWidth, int boxHeight,
-                                      TThumbInfo& info, const std::function<bool()>& terminated) {
-    TLwMappedStream stream(path, fmOpenRead | fmShareDenyWrite);
+                                      TThumbInfo& info, std::stop_token stop) {
+    TLwMappedStream stream(path, fmOpenRead | fmShareDenyWrite, stop);
     const int count = CountTiffImages(stream);
     info.ImageCount = count;
     stream.SetPosition(0);
 
     auto picture = std::make_unique<TTifPicture>();
+    picture->SetStopToken(std::move(stop));
     picture->ReadFileHeader(stream);
     const bool more = picture->LoadFromStream(stream);
     TakeFirstImageFields(*picture, info);
@@ -139,8 +140,7 @@ std::unique_ptr<TDibPicture> LoadTiff(const std::string& path, int boxWidth, int
     const std::optional<TVexaLayout> layout = ReadVexaLayout(picture->Fields());
     if (!layout) return picture;
     const int placed = std::min(count, layout->Count);
-    return BuildMosaic(stream, *picture, more, *layout, placed, boxWidth, boxHeight, info,
-                       terminated);
+    return BuildMosaic(stream, *picture, more, *layout, placed, boxWidth, boxHeight, info);
 }
 
 }  // namespace
@@ -213,16 +213,17 @@ void StretchOnto(const TDibPicture& source, TDibPicture& target) {
 }
 
 void MakeThumbInfo(const std::string& path, int boxWidth, int boxHeight, TThumbInfo& info,
-                   const std::function<bool()>& terminated) {
+                   std::stop_token stop) {
     info.Clear();
     info.FileDate = FileAge(path);
     try {
         std::unique_ptr<TDibPicture> source;
         const TImageFormatInfo& format = ImageFormatForFile(path);
         if (format.TiffEntry) {
-            source = LoadTiff(path, boxWidth, boxHeight, info, terminated);
+            source = LoadTiff(path, boxWidth, boxHeight, info, stop);
         } else {
             source = format.Create();
+            source->SetStopToken(stop);
             // Only the thumbnail is wanted: a format that can decode reduced (JPEG) need
             // deliver no more than the box. The entry still describes the stored image.
             source->SetDecodeBox(boxWidth, boxHeight);
@@ -232,6 +233,8 @@ void MakeThumbInfo(const std::string& path, int boxWidth, int boxHeight, TThumbI
             info.Height = source->FullHeight();
             info.BitCount = source->BitCount();
         }
+        // A stop that came after the last row spares the reduction all the same.
+        if (stop.stop_requested()) throw EPixError(SLoadCancelled);
         // The full size decides the thumbnail's shape, so a reduced decode (whose sides are
         // rounded up) gives the thumbnail the full decode would.
         const TThumbSize size =

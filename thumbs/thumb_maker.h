@@ -7,7 +7,7 @@
 #include "thumbs/thumb_info.h"
 #include "tiff/vexa_tags.h"
 
-#include <functional>
+#include <stop_token>
 #include <string>
 
 namespace pix {
@@ -45,10 +45,11 @@ void StretchOnto(const TDibPicture& source, TDibPicture& target);
 // Fills `info` for the file at `path` (its entry in the grid): file date, sizes, bit count,
 // image count, texts, acquisition parameters and the thumbnail for the box. TIFF files
 // (".TIF" and ".TIFF") go through the TIFF rules: image count, 16-bit depth, numbered
-// comments of multi-image files, and the mosaic of a file with a layout. `terminated` is
-// polled between the images of a mosaic. Raises the load's exception when the file cannot
-// be made into an entry; `info` is then cleared except for FileDate.
+// comments of multi-image files, and the mosaic of a file with a layout. A stop requested
+// through `stop` ends the decode in progress and raises EPixError(SLoadCancelled). Raises the
+// load's exception when the file cannot be made into an entry; `info` is then cleared
+// except for FileDate.
 void MakeThumbInfo(const std::string& path, int boxWidth, int boxHeight, TThumbInfo& info,
-                   const std::function<bool()>& terminated = {});
+                   std::stop_token stop = {});
 
 }  // namespace pix

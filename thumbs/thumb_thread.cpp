@@ -332,7 +332,7 @@ void TThumbThread::MakeThumbnails() {
 void TThumbThread::MakeOne(int index, TThumbInfo& info) {
     try {
         MakeThumbInfo(FDirectory + FFiles[index].Name, ThumbWidth, ThumbHeight, info,
-                      [this] { return Terminated(); });
+                      StopToken());
     } catch (...) {
         // A file that cannot be made into an entry keeps a cell without a picture and is
         // tried again at the next load; nothing is reported.

@@ -65,13 +65,14 @@ std::int64_t TTifPicture::ReadHeader(TStream& stream, std::unique_ptr<TDibInfo>&
 }
 
 void TTifPicture::ReadBits(TStream& stream) {
-    ImageAbort = 0;
     const bool bigEndian = FByteOrder == 1;
     if (!FImgData16) {
         ReadStrips(stream, *FInfo, FFields, *this, nullptr, FBits, FCompression, bigEndian);
         return;
     }
     ReadStrips(stream, *FInfo, FFields, *this, FImgData16->Words(), FBits, FCompression, bigEndian);
+    // The window and the 8-bit mapping pass over every sample once more.
+    if (LoadCancelled()) return;
     bool handled = false;
     if (OnRange) OnRange(*this, FImgData16->Min, FImgData16->Max, handled);
     if (!handled) FImgData16->ComputeMinMax();
@@ -87,7 +88,6 @@ void TTifPicture::WriteData(TStream& stream, bool option) {
         WriteTiffImage(stream, FImgData16->Memory(), *FInfo, option, FFields, 16);
     else
         WriteTiffImage(stream, FBits, *FInfo, option, FFields, BitCount());
-    ImageAbort = 0;
 }
 
 }  // namespace pix

@@ -676,6 +676,8 @@ void ReadStrips(TStream& stream, const TDibInfo& info, const TFieldList& fields,
         }
 
         for (std::uint64_t r = 0; r < rows && r * rowBytes < data.size(); ++r) {
+            // A whole image may be one strip: a stopped load ends within it.
+            if ((r & 255) == 255 && picture.LoadCancelled()) return;
             const std::uint8_t* src = data.data() + r * rowBytes;
             const auto n = static_cast<std::size_t>(std::min(rowBytes, data.size() - r * rowBytes));
             const std::uint64_t fileRow = row + r;
@@ -700,7 +702,7 @@ void ReadStrips(TStream& stream, const TDibInfo& info, const TFieldList& fields,
         }
         row += rows;
         progress.Stored(row);
-        if (ImageAbort != 0) return;
+        if (picture.LoadCancelled()) return;
     }
 }
 

@@ -181,7 +181,7 @@ void WritePixels(TStream& stream, const std::uint8_t* pixels, const BITMAPINFOHE
     if (bits == 16) {
         // The sample store holds width × height samples, top row first, in host order.
         const auto* samples = reinterpret_cast<const std::uint16_t*>(pixels);
-        for (std::uint64_t y = 0; y < height && ImageAbort == 0; ++y) {
+        for (std::uint64_t y = 0; y < height; ++y) {
             const std::uint16_t* src = samples + y * width;
             for (std::uint64_t x = 0; x < width; ++x) StoreLE16(row.data() + 2 * x, src[x]);
             stream.WriteBuffer(row.data(), static_cast<std::int64_t>(rowSize));
@@ -191,7 +191,7 @@ void WritePixels(TStream& stream, const std::uint8_t* pixels, const BITMAPINFOHE
     const std::uint64_t stride = DibBytesPerLine(static_cast<std::int64_t>(width), bits);
     // A positive height means bottom-up rows: the top image row is the last in memory.
     const bool bottomUp = header.biHeight > 0;
-    for (std::uint64_t y = 0; y < height && ImageAbort == 0; ++y) {
+    for (std::uint64_t y = 0; y < height; ++y) {
         const std::uint8_t* src = pixels + (bottomUp ? height - 1 - y : y) * stride;
         if (bits == 24) {
             for (std::uint64_t x = 0; x < width; ++x) {

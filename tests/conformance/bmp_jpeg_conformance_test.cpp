@@ -88,10 +88,7 @@ std::vector<TCorpusFile> CorpusFiles() {
     return files;
 }
 
-class BmpJpegCorpusTest : public ::testing::TestWithParam<TCorpusFile> {
-protected:
-    void TearDown() override { ImageAbort = 0; }
-};
+class BmpJpegCorpusTest : public ::testing::TestWithParam<TCorpusFile> {};
 
 TEST_P(BmpJpegCorpusTest, LoadsOrFailsWithOurException) {
     const TCorpusFile& file = GetParam();

@@ -490,7 +490,6 @@ TEST(PsdProgress, AbortStopsTheRowLoop) {
     EXPECT_EQ(Pixel(picture, 63, 15), 95);
     EXPECT_EQ(Pixel(picture, 63, 16), 0);
     EXPECT_EQ(Pixel(picture, 63, 47), 0);
-    ImageAbort = 0;
 }
 
 }  // namespace

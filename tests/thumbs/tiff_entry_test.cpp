@@ -237,16 +237,6 @@ TEST_P(TiffMosaicTest, PlacesTheImagesOnWhite) {
     }
 }
 
-TEST_P(TiffMosaicTest, StopsBetweenImagesWhenTerminated) {
-    TThumbInfo info;
-    int polls = 0;
-    MakeThumbInfo(MosaicFile(), 112, 96, info, [&] { return ++polls > 0; });
-    EXPECT_EQ(polls, 1);
-    EXPECT_EQ(info.Comment, "[1] left");
-    ASSERT_NE(info.Thumbnail, nullptr);
-    EXPECT_EQ(Pixel(*info.Thumbnail, 80, 10)[1], 255);  // the second image was not drawn
-}
-
 INSTANTIATE_TEST_SUITE_P(ByteOrders, TiffMosaicTest, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& info) {
                              return info.param ? "BigEndian" : "LittleEndian";
