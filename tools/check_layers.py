@@ -67,8 +67,8 @@ def check(root: pathlib.Path) -> list[str]:
                     faults.append(f"{relative}:{number}: includes \"{target}\", "
                                   f"which is in no library folder")
                 elif rank[used] > rank[own]:
-                    faults.append(f"{relative}:{number}: {own}/ includes \"{target}\" "
-                                  f"from {used}/, which is above it")
+                    faults.append(f"{relative}:{number}: {own}/ includes \"{target}\", "
+                                  f"but {used}/ comes after {own}/ in the layer table")
     return faults
 
 
