@@ -275,14 +275,15 @@ std::int64_t TBmpPicture::ReadHeader(TStream& stream, std::unique_ptr<TDibInfo>&
             throw EPixError(SBmpTruncated);
     }
 
-    // The picture's own record: always the 40-byte header, bottom-up, with a full table
-    // (entries the file does not give stay black).
+    // The picture's own record: always the 40-byte header, with a full table (entries the
+    // file does not give stay black). A top-down file stays top-down, so that file row k
+    // is memory row k and a copy saved from the picture has the file's row order.
     const std::size_t tableSize = lay.OutBits <= 8 ? (std::size_t{1} << lay.OutBits) * 4 : 0;
     auto record = std::make_unique<TDibInfo>(40 + tableSize);
     BITMAPINFOHEADER& h = record->Header();
     h.biSize = 40;
     h.biWidth = static_cast<std::int32_t>(width);
-    h.biHeight = static_cast<std::int32_t>(lay.Height);
+    h.biHeight = static_cast<std::int32_t>(lay.TopDown ? -lay.Height : lay.Height);
     h.biPlanes = 1;
     h.biBitCount = static_cast<std::uint16_t>(lay.OutBits);
     h.biCompression = BI_RGB;

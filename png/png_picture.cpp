@@ -17,12 +17,19 @@ std::int64_t TPngPicture::ReadHeader(TStream& stream, std::unique_ptr<TDibInfo>&
                                        static_cast<unsigned>(palette->Entries().size()))
                        : nullptr;
     FPaletteKind = PaletteKindOfPalette(FPalette.get());
+    // Grey with alpha is blended grey by grey: the even grey ramp holds every blended value
+    // exactly, where the image's own (gamma-shaped) table would snap it to a neighbour.
+    const bool blendedGrey = FPng->Header() && FPng->Header()->ColorType == 4;
+    if (blendedGrey) {
+        FPalette.reset();
+        FPaletteKind = pkGray256;
+    }
     AllocInfo(FPng->Width(), FPng->Height(), true);
     // Grey and palette images keep their own colours as the table: the bitmap then draws
     // index for index, where a default table of the palette kind would map the file's
     // colours onto unrelated entries.
     const TDibSection* bitmap = FPng->Bitmap();
-    if (palette && bitmap && bitmap->BitCount() == FInfo->Header().biBitCount) {
+    if (palette && !blendedGrey && bitmap && bitmap->BitCount() == FInfo->Header().biBitCount) {
         const unsigned n = std::min(bitmap->ColorCount(), FInfo->TableEntries());
         std::memcpy(FInfo->Colors(), bitmap->Colors(), n * sizeof(RGBQUAD));
     }

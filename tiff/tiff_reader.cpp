@@ -845,9 +845,12 @@ int CountTiffImages(TStream& stream) {
             std::uint8_t bytes[4];
             if (!ReadAt(stream, static_cast<std::uint64_t>(at), bytes, 2)) break;
             const std::uint16_t n = Load16(bytes, bigEndian);
+            // An image counts only with its whole entry table in the file: a file cut short
+            // (still being written, or copied short) shows the images it holds whole.
+            const std::uint64_t tableEnd = static_cast<std::uint64_t>(at) + 2 + n * kEntrySize;
+            if (tableEnd > static_cast<std::uint64_t>(size)) break;
             ++count;
-            if (!ReadAt(stream, static_cast<std::uint64_t>(at) + 2 + n * kEntrySize, bytes, 4))
-                break;
+            if (!ReadAt(stream, tableEnd, bytes, 4)) break;
             at = Load32(bytes, bigEndian);
         }
     } catch (const EPixError&) {

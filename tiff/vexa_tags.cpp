@@ -116,7 +116,6 @@ void ReadVexaHeader(const TFieldList& fields, TAcquisitionInfo& info) {
     if (block.size() < 2 || LoadLE16(block.data()) != kVexaVersion) return;
 
     const std::uint64_t size = block.size();
-    bool gotPoints = false;
     // Each item: id (16 bits), length L (signed 32 bits), L bytes.
     for (std::uint64_t start = 2; start + 6 < size;) {
         const std::uint8_t* item = block.data() + start;
@@ -175,11 +174,11 @@ void ReadVexaHeader(const TFieldList& fields, TAcquisitionInfo& info) {
                 if (length > static_cast<std::int32_t>(kPointHeadSize)) {
                     const std::string_view bytes(reinterpret_cast<const char*>(data.data()),
                                                  data.size());
+                    // A damaged block is discarded as if absent: it neither replaces nor
+                    // clears one that came before it.
                     if (IsValidPointBlock(bytes)) {
                         info.PointPositions.assign(bytes);
-                        gotPoints = true;
-                    } else {
-                        info.PointPositions.clear();
+                        info.PointscanData = -2;
                     }
                 }
                 break;
@@ -188,8 +187,6 @@ void ReadVexaHeader(const TFieldList& fields, TAcquisitionInfo& info) {
         }
         start = dataAt + (length > 0 ? static_cast<std::uint64_t>(length) : 0);
     }
-    // Point positions outrank the plain presence flag of item 12, whichever came first.
-    if (gotPoints && !info.PointPositions.empty()) info.PointscanData = -2;
     // Names without a format text to use them in are meaningless.
     if (info.ParamFormat.empty()) info.ParamNames.clear();
 }

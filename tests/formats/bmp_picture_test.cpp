@@ -319,6 +319,14 @@ TEST_F(BmpPictureTest, TopDownRowsAndOs2CoreHeader) {
     EXPECT_EQ(picture.Height(), 2);
     EXPECT_EQ(Bgr(picture, 0, 0), (std::array<std::uint8_t, 3>{1, 1, 1}));  // top row first
     EXPECT_EQ(Bgr(picture, 0, 1), (std::array<std::uint8_t, 3>{2, 2, 2}));
+    // File row k stays memory row k, so a saved copy is top-down with the same rows.
+    TMemoryStream saved;
+    picture.WriteFileHeader(saved);
+    picture.WriteData(saved, false);
+    const std::span<const std::uint8_t> bytes = saved.Data();
+    ASSERT_EQ(bytes.size(), 14u + 40 + 8);
+    EXPECT_EQ(static_cast<std::int32_t>(LoadLE32(bytes.data() + 14 + 8)), -2);
+    EXPECT_TRUE(std::equal(td.Pixels.begin(), td.Pixels.end(), bytes.begin() + 54));
 }
 
 TEST_F(BmpPictureTest, TwoBitPixelsBecomeFourBit) {

@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <utility>
+#include <vector>
+
 namespace pix {
 namespace {
 
@@ -99,6 +103,24 @@ TEST(PngPicture, GreyAndColourFormats) {
     // RGB + alpha: blended over the picture's black start.
     p = LoadPicture(SimplePng(IhdrData(1, 1, 8, 6), {0, 200, 100, 0, 128}));
     EXPECT_EQ(PixelColour(*p, 0, 0), 0x643200u);
+
+    // Grey + alpha with gamma 1.0: each sample through the gamma rule, then blended over
+    // black to the exact grey, not to the nearest entry of a gamma-shaped table.
+    const std::vector<std::pair<int, int>> samples = {{100, 128}, {30, 200}, {200, 60},
+                                                      {7, 250},   {250, 255}, {90, 0}};
+    TBytes raw = {0};
+    for (const auto& [v, a] : samples) raw.insert(raw.end(), {std::uint8_t(v), std::uint8_t(a)});
+    TBytes gamma;
+    test::PutBE32(gamma, 100000);
+    p = LoadPicture(SimplePng(IhdrData(static_cast<std::uint32_t>(samples.size()), 1, 8, 4), raw,
+                              PngChunk("gAMA", gamma)));
+    EXPECT_EQ(p->PaletteKind(), pkGray256);
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const auto [v, a] = samples[i];
+        const int g = static_cast<int>(std::lround(255 * std::pow(v / 255.0, 1 / 2.2)));
+        const std::uint32_t grey = static_cast<std::uint32_t>((g * a + 255) >> 8);
+        EXPECT_EQ(PixelColour(*p, static_cast<int>(i), 0), grey * 0x010101u) << v << "/" << a;
+    }
 }
 
 // A palette whose first entry is the transparent colour: transparent pixels show black, not

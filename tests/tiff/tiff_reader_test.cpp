@@ -713,8 +713,12 @@ TEST(TiffCountTest, WalksTheChainAndStopsAtLoopsAndBadOffsets) {
     const int n = Count(inside);
     EXPECT_GE(n, 1);
 
-    std::string cut = three.substr(0, second + 1);
-    EXPECT_EQ(Count(cut), 1);
+    // Cut inside the second image's count, inside its entries, and after its entries but
+    // before its link: only an image whose entries are all there counts.
+    const std::size_t start2 = second;
+    for (const auto& [end, images] : {std::pair{start2 + 1, 1}, std::pair{start2 + 2 + 12, 1},
+                                      std::pair{next2 - 1, 1}, std::pair{next2, 2}})
+        EXPECT_EQ(Count(three.substr(0, end)), images) << "cut at " << end;
 
     EXPECT_THROW(Count(std::string("II+\0\x08\0\0\0", 8)), EPixError);
 }

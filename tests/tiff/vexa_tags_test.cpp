@@ -217,14 +217,21 @@ INSTANTIATE_TEST_SUITE_P(
         TTextCase{"OneCharacterIsTooShort", Item(9, "x") + Item(10, "MAG"), "", ""}),
     [](const auto& info) { return std::string(info.param.Name); });
 
-TEST(VexaHeaderTest, PointBlockSetsPositionsAndOutranksItem12) {
+TEST(VexaHeaderTest, PointBlockSetsPositionsAndTheFlagInWalkOrder) {
     const std::string points = ValidPoints();
-    TAcquisitionInfo info = Decode(Header(Item(22, points) + Item(12, "p")));
+    TAcquisitionInfo info = Decode(Header(Item(12, "p") + Item(22, points)));
     EXPECT_EQ(info.PointPositions, points);
     EXPECT_EQ(info.PointscanData, -2);
+    // Item 12 after the block sets the plain presence value, as the walk meets it.
+    info = Decode(Header(Item(22, points) + Item(12, "p")));
+    EXPECT_EQ(info.PointPositions, points);
+    EXPECT_EQ(info.PointscanData, -1);
 
-    // A damaged block is dropped, and with it what an earlier one had delivered.
-    info = Decode(Header(Item(22, points) + Item(22, points + "e") + Item(12, "p")));
+    // A damaged block is discarded as if absent: the earlier valid one stays.
+    info = Decode(Header(Item(22, points) + Item(22, points + "e")));
+    EXPECT_EQ(info.PointPositions, points);
+    EXPECT_EQ(info.PointscanData, -2);
+    info = Decode(Header(Item(12, "p") + Item(22, points + "e")));
     EXPECT_TRUE(info.PointPositions.empty());
     EXPECT_EQ(info.PointscanData, -1);
 
