@@ -104,7 +104,9 @@ void TPixorama::CreateMenu() {
     QMenu* file = menuBar()->addMenu("&File");
     FOpen = file->addAction("&Open image");
     FOpen->setStatusTip("Open image in Kelvo");
-    FOpen->setShortcuts({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
+    // The first shortcut is the one the menu shows: "Enter". Return, the main keyboard's
+    // Enter key, acts the same.
+    FOpen->setShortcuts({QKeySequence(Qt::Key_Enter), QKeySequence(Qt::Key_Return)});
     connect(FOpen, &QAction::triggered, this, [this] { miOpenClick(); });
     file->addSeparator();
     FRefresh = file->addAction("&Refresh");
