@@ -72,8 +72,9 @@ int main(int argc, char** argv) {
     }
 
     TApplication app(argc, argv);
+    // No display name: Qt would append it to every window title, and the captions are
+    // exactly the main window's own texts and "Confirm".
     QApplication::setApplicationName("Pixorama");
-    QApplication::setApplicationDisplayName(kApplicationTitle);
     TThread::SetExceptionReport([](const TThread&, std::exception_ptr error) {
         try {
             std::rethrow_exception(error);

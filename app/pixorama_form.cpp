@@ -33,6 +33,7 @@ namespace {
 // Texts of the main window.
 constexpr const char* SDeleteQuestion = "Do you really want to delete file %s?";
 constexpr const char* SConfirmCaption = "Confirm";
+constexpr const char* SAboutCaption = "About";
 constexpr const char* SDeleteFailed = "Could not delete file %1: %2";
 constexpr const char* SAboutPlaceholder = "Pixorama 1.0";
 constexpr const char* SDirTreeDirectory = "DirTree_Directory";
@@ -94,7 +95,7 @@ TPixorama::TPixorama(const std::string& startArgument, QWidget* parent)
         return box.clickedButton() == yes;
     };
     OnError = [this](const QString& message) {
-        QMessageBox::critical(this, QApplication::applicationName(), message);
+        QMessageBox::critical(this, kApplicationTitle, message);
     };
 }
 
@@ -292,6 +293,6 @@ void TPixorama::miDeleteClick() {
 
 void TPixorama::miExitClick() { close(); }
 
-void TPixorama::miAboutClick() { QMessageBox::about(this, "About Pixorama", SAboutPlaceholder); }
+void TPixorama::miAboutClick() { QMessageBox::about(this, SAboutCaption, SAboutPlaceholder); }
 
 }  // namespace pix
