@@ -82,6 +82,8 @@ TPixorama::TPixorama(const std::string& startArgument, QWidget* parent)
     FGrid->OnMouseMove = [this](Qt::KeyboardModifiers, int x, int y) { GridMouseMove(x, y); };
     FGrid->installEventFilter(this);
     FGrid->viewport()->installEventFilter(this);
+    // Every control's entering and leaving, for the hint in the status bar.
+    qApp->installEventFilter(this);
 
     OnOpenImage = [](const std::string&) { QApplication::beep(); };
     OnConfirmDelete = [this](const QString& question) {
@@ -99,7 +101,7 @@ TPixorama::TPixorama(const std::string& startArgument, QWidget* parent)
     };
 }
 
-TPixorama::~TPixorama() = default;
+TPixorama::~TPixorama() { qApp->removeEventFilter(this); }
 
 void TPixorama::CreateMenu() {
     QMenu* file = menuBar()->addMenu("&File");
@@ -153,7 +155,11 @@ void TPixorama::closeEvent(QCloseEvent* event) {
 }
 
 bool TPixorama::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::KeyPress) {
+    const QEvent::Type type = event->type();
+    if (type == QEvent::Enter || type == QEvent::Leave) {
+        ControlHintEvent(watched, type);
+    } else if ((type == QEvent::MouseButtonPress || type == QEvent::KeyPress) &&
+               (watched == FGrid || watched == FGrid->viewport())) {
         FUserInput = true;
         // Cleared once the event has been handled, before the next one.
         QTimer::singleShot(0, this, [this] { FUserInput = false; });
@@ -218,9 +224,33 @@ void TPixorama::GridMouseMove(int x, int y) {
     const QString hint =
         index < 0 ? QString()
                   : QString::fromUtf8(Cp1252ToUtf8(FGrid->Thumbs().Items(index).Comment));
-    // The status bar shows the comment of the image under the pointer, the part after a
-    // "|" when there is one, as hints do.
+    // The status bar shows the comment of the image under the pointer.
     FGrid->SetHint(hint);
+    ShowHint(hint);
+}
+
+void TPixorama::ControlHintEvent(QObject* watched, QEvent::Type type) {
+    const auto* control = qobject_cast<const QWidget*>(watched);
+    if (control == nullptr || control->window() != this) return;
+    // Qt leaves the old controls before it enters the new ones, so only leaving the window
+    // itself clears; entering a control shows its hint, empty or not.
+    if (type == QEvent::Leave) {
+        if (control == this) ShowHint({});
+    } else {
+        ShowHint(HintOf(control));
+    }
+}
+
+QString TPixorama::HintOf(const QWidget* control) const {
+    for (; control != nullptr; control = control->parentWidget()) {
+        const QString hint = control == FGrid ? FGrid->Hint() : control->statusTip();
+        if (!hint.isEmpty() || control == this) return hint;
+    }
+    return {};
+}
+
+void TPixorama::ShowHint(const QString& hint) {
+    // A hint's long part follows its first "|"; without one the whole text serves.
     const int bar = hint.indexOf('|');
     statusBar()->showMessage(bar >= 0 ? hint.mid(bar + 1) : hint);
 }
