@@ -129,7 +129,7 @@ struct TConversion {
 };
 
 std::string FormatFloat(const TConversion& c, double value, char decimalSeparator) {
-    const bool upper = c.Type == 'E' || c.Type == 'G';
+    const bool upper = c.Type == 'F' || c.Type == 'E' || c.Type == 'G';
     std::string sign = std::signbit(value) ? "-" : c.Plus ? "+" : c.Space ? " " : "";
     std::string body;
     const bool finite = std::isfinite(value);
@@ -140,6 +140,7 @@ std::string FormatFloat(const TConversion& c, double value, char decimalSeparato
         const int precision = c.Precision < 0 ? 6 : c.Precision;
         switch (c.Type) {
             case 'f':
+            case 'F':
                 body = FixedText(RoundTo(exact, exact.Exp + 1 + precision), precision, c.Alternate);
                 break;
             case 'e':
@@ -393,7 +394,8 @@ bool FormatParams(std::string_view format, std::span<const double> values, char 
         }
         if (i >= format.size()) return false;
         c.Type = format[i++];
-        if (c.Type != 'f' && c.Type != 'e' && c.Type != 'E' && c.Type != 'g' && c.Type != 'G') {
+        if (c.Type != 'f' && c.Type != 'F' && c.Type != 'e' && c.Type != 'E' && c.Type != 'g' &&
+            c.Type != 'G') {
             return false;
         }
         if (next >= values.size()) return false;

@@ -62,7 +62,7 @@ bool UtcToLocal(const SYSTEMTIME& utc, TLocalDateTime& local);
 std::string BuildInfoDocument(const TThumbInfo& entry, const TTranslate& translate = {},
                               const TInfoLocale& locale = SystemInfoLocale());
 
-// Fills `format` with `values`. Only the floating conversions %f %e %g %E %G (flags
+// Fills `format` with `values`. Only the floating conversions %f %F %e %g %E %G (flags
 // "-+ #0", width and precision as digits) and "%%" are accepted; anything else, or more
 // conversions than values, is an error and gives false, as is a result past 1 MiB.
 // Values left over are ignored.

@@ -271,6 +271,7 @@ const TFormatCase kFormatCases[] = {
      "+0003.14|2.3     | 1.000000|  -1.500"},
     {"%010.3e|%-+6.0f|%+ .0f", {-1.5, 2, 2}, true, "-1.500e+00|+2    |+2"},
     {"%f %E %05f %g", {kInf, kNan, -kInf, -kNan}, true, "inf NAN  -inf -nan"},
+    {"%F %.1F %08.2F %F", {0.5, 2.25, -3, kInf}, true, "0.500000 2.3 -0003.00 INF"},
     {"%%%.0f%% 100%%", {5}, true, "%5% 100%"},
     {"no conversions", {}, true, "no conversions"},
     {"%.0f", {1, 2}, true, "1"},  // values left over are ignored
@@ -278,7 +279,6 @@ const TFormatCase kFormatCases[] = {
     {"%d", {1}, false},
     {"%s", {1}, false},
     {"%n", {1}, false},
-    {"%F", {1}, false},
     {"%lf", {1}, false},
     {"%*f", {1, 2}, false},
     {"%.*f", {1, 2}, false},
