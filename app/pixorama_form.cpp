@@ -38,6 +38,10 @@ constexpr const char* SDeleteFailed = "Could not delete file %1: %2";
 constexpr const char* SAboutPlaceholder = "Pixorama 1.0";
 constexpr const char* SDirTreeDirectory = "DirTree_Directory";
 
+// The status bar is one line of a few hundred characters; a comment of megabytes would
+// otherwise be converted on every mouse move and laid out on every paint.
+constexpr std::size_t kMaxCommentHint = 1024;
+
 QString FromLocal(const std::string& text) { return QString::fromUtf8(text.c_str()); }
 
 }  // namespace
@@ -223,7 +227,8 @@ void TPixorama::GridMouseMove(int x, int y) {
     const int index = FGrid->CellToFileIndex(col, row);
     const QString hint =
         index < 0 ? QString()
-                  : QString::fromUtf8(Cp1252ToUtf8(FGrid->Thumbs().Items(index).Comment));
+                  : QString::fromUtf8(Cp1252ToUtf8(
+                        FGrid->Thumbs().Items(index).Comment.substr(0, kMaxCommentHint)));
     // The status bar shows the comment of the image under the pointer.
     FGrid->SetHint(hint);
     ShowHint(hint);
@@ -257,7 +262,8 @@ void TPixorama::ShowHint(const QString& hint) {
 
 void TPixorama::ShowEntry(int fileIndex) {
     if (fileIndex < 0 || fileIndex >= FGrid->Thumbs().Count()) return;
-    const std::string document = BuildInfoDocument(FGrid->Thumbs().Items(fileIndex));
+    const std::string document = BuildInfoDocument(FGrid->Thumbs().Items(fileIndex), {},
+                                                   SystemInfoLocale(), kPanelTextLimit);
     LoadRtf(document, *FMemo->document());
 }
 

@@ -3,10 +3,16 @@
 """Runs the desktop program on a real X display and reads what the window system sees.
 
     window_test.py PIXORAMA
+    window_test.py PIXORAMA --close-only SECONDS
 
 Starts itself again under `xvfb-run -a` and drives the window with xdotool: the main
-window's title and the delete question's title as the window system shows them. Exit
-status 0 when every check passed, 1 otherwise, 77 when xvfb-run or xdotool is missing.
+window's title and the delete question's title as the window system shows them; then a
+folder whose first file holds a comment of a million lines (and other texts as long):
+the window must close on Alt+X once that file is shown, on a first start and on a second
+one that takes the file's entry from the cache. Prints the seconds from the key to the
+end of the process. `--close-only` makes the one measurement of the first start, waiting
+at most SECONDS for the end. Exit status 0 when every check passed, 1 otherwise, 77 when
+xvfb-run or xdotool is missing.
 """
 
 import os
@@ -17,7 +23,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
-from tiff_bytes import ascii_tag, tiff  # noqa: E402
+from tiff_bytes import ascii_tag, tiff, vexa_header  # noqa: E402
 
 UNDER_X = "PIXORAMA_WINDOW_TEST_X"
 
@@ -107,8 +113,70 @@ def check_titles(program, tmp):
             process.wait()
 
 
+def make_long_folder(folder):
+    """The first file holds 2 MB of "x\n" as its comment, a 2 MB line as its author, and
+    as many lines again in its copyright and its parameter format."""
+    os.makedirs(folder)
+    lines = b"x\n" * (1 << 20)
+    with open(os.path.join(folder, "a-long.tif"), "wb") as f:
+        f.write(tiff([(8, 6, 8, bytes(48), [
+            ascii_tag(270, lines), ascii_tag(315, b"y" * (2 << 20)), ascii_tag(33432, lines),
+            vexa_header([(9, b"p\n" * 500000 + b"%.0f\0"), (10, b"MAG\0")])])]))
+    with open(os.path.join(folder, "b.tif"), "wb") as f:
+        f.write(tiff([(8, 6, 8, bytes(48), [])]))
+
+
+def close_after_long_file(program, tmp, folder, cap, wait_for_cache):
+    """Seconds from Alt+X to the end of the process, None past `cap`."""
+    process = start(program, tmp, folder, "a-long.tif")
+    try:
+        window, name = wait_for_window(process.pid, lambda n: n.startswith("Pixorama 1.0 - "
+                                                                           + folder), 30)
+        if not check(window is not None, "no main window on the long file"):
+            return None
+        xdotool("windowfocus", "--sync", window)
+        # The first file is shown once its title names it.
+        end = time.monotonic() + 30
+        while "a-long.tif" not in (name or "") and time.monotonic() < end:
+            time.sleep(0.05)
+            name = xdotool("getwindowname", window)
+        check("a-long.tif" in (name or ""), "the long file was not selected: %r" % name)
+        cache = os.path.join(folder, "pixorama.dtd")
+        while wait_for_cache and not os.path.exists(cache) and time.monotonic() < end:
+            time.sleep(0.05)
+        # The pointer over the file's cell puts its comment in the status bar.
+        geometry = dict(line.split("=") for line in
+                        (xdotool("getwindowgeometry", "--shell", window) or "").split())
+        if "X" in geometry:
+            xdotool("mousemove", int(geometry["X"]) + 270, int(geometry["Y"]) + 60)
+        time.sleep(0.2)
+        began = time.monotonic()
+        xdotool("key", "alt+x")
+        try:
+            process.wait(timeout=cap)
+        except subprocess.TimeoutExpired:
+            return None
+        return time.monotonic() - began
+    finally:
+        if process.poll() is None:
+            process.kill()
+            process.wait()
+
+
+def check_long_file(program, tmp):
+    folder = os.path.join(tmp, "long")
+    make_long_folder(folder)
+    for start_name in ("first start", "start from the cache"):
+        if start_name != "first start":
+            check(os.path.exists(os.path.join(folder, "pixorama.dtd")), "no cache written")
+        seconds = close_after_long_file(program, tmp, folder, 10, start_name == "first start")
+        check(seconds is not None, "%s: the window did not close on Alt+X" % start_name)
+        if seconds is not None:
+            print("%s: closed %.2f s after Alt+X" % (start_name, seconds))
+
+
 def main():
-    if len(sys.argv) != 2:
+    if len(sys.argv) not in (2, 4) or (len(sys.argv) == 4 and sys.argv[2] != "--close-only"):
         print(__doc__, file=sys.stderr)
         return 2
     program = os.path.abspath(sys.argv[1])
@@ -117,10 +185,23 @@ def main():
             print("SKIP: needs xvfb-run and xdotool")
             return 77
         env = dict(os.environ, **{UNDER_X: "1"})
-        return subprocess.run(["xvfb-run", "-a", sys.executable, os.path.abspath(__file__),
-                               program], env=env).returncode
+        # The search for a free display starts at a number of this process's own, so that
+        # tests started together do not race for the same one.
+        server = str(100 + os.getpid() % 5000)
+        command = ["xvfb-run", "-a", "-n", server, sys.executable, os.path.abspath(__file__)]
+        return subprocess.run(command + sys.argv[1:], env=env).returncode
     with tempfile.TemporaryDirectory() as tmp:
+        if len(sys.argv) == 4:
+            cap = float(sys.argv[3])
+            make_long_folder(os.path.join(tmp, "long"))
+            seconds = close_after_long_file(program, tmp, os.path.join(tmp, "long"), cap, False)
+            print("closed %s after Alt+X" % ("%.2f s" % seconds if seconds is not None
+                                              else "> %g s (not at all)" % cap))
+            for failure in failures:
+                print("FAIL:", failure)
+            return 0
         check_titles(program, tmp)
+        check_long_file(program, tmp)
     for failure in failures:
         print("FAIL:", failure)
     return 1 if failures else 0
