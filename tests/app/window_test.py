@@ -4,6 +4,7 @@
 
     window_test.py PIXORAMA
     window_test.py PIXORAMA --close-only SECONDS
+    window_test.py PIXORAMA --signals
 
 Starts itself again under `xvfb-run -a` and drives the window with xdotool: the main
 window's title and the delete question's title as the window system shows them; then a
@@ -11,16 +12,21 @@ folder whose first file holds a comment of a million lines (and other texts as l
 the window must close on Alt+X once that file is shown, on a first start and on a second
 one that takes the file's entry from the cache. Prints the seconds from the key to the
 end of the process. `--close-only` makes the one measurement of the first start, waiting
-at most SECONDS for the end. Exit status 0 when every check passed, 1 otherwise, 77 when
-xvfb-run or xdotool is missing.
+at most SECONDS for the end. `--signals` needs no display: the program (on the offscreen
+platform) must end with status 0 on SIGINT and SIGTERM while it makes thumbnails, leaving
+no temporary cache file and the old cache in place. Exit status 0 when every check passed,
+1 otherwise, 77 when xvfb-run or xdotool is missing.
 """
 
 import os
 import shutil
+import signal
+import struct
 import subprocess
 import sys
 import tempfile
 import time
+import zlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 from tiff_bytes import ascii_tag, tiff, vexa_header  # noqa: E402
@@ -175,11 +181,69 @@ def check_long_file(program, tmp):
             print("%s: closed %.2f s after Alt+X" % (start_name, seconds))
 
 
+def grey_png(width, height):
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I",
+                                                                       zlib.crc32(kind + data))
+    rows = (b"\0" + bytes(width)) * height
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 0,
+                                                                0, 0, 0))
+            + chunk(b"IDAT", zlib.compress(rows, 9)) + chunk(b"IEND", b""))
+
+
+def check_stop_signals(program, tmp):
+    folder = os.path.join(tmp, "stop")
+    os.makedirs(folder)
+    picture = grey_png(2000, 2000)  # small on disk, some milliseconds to decode
+    for i in range(3):
+        with open(os.path.join(folder, "a%d.png" % i), "wb") as f:
+            f.write(picture)
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen", XDG_RUNTIME_DIR=os.path.join(tmp, "run"),
+               PIXORAMA_REGISTRY_DIR=os.path.join(tmp, "registry"))
+    os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700, exist_ok=True)
+    first = os.path.join(folder, "a0.png")
+    done = subprocess.run([program, "--quit-when-loaded", first], env=env, timeout=120)
+    cache = os.path.join(folder, "pixorama.dtd")
+    if not check(done.returncode == 0 and os.path.exists(cache), "no cache made"):
+        return
+    with open(cache, "rb") as f:
+        old_cache = f.read()
+    # Enough new files to keep the generation thread busy for seconds after the splash.
+    for i in range(300):
+        with open(os.path.join(folder, "b%03d.png" % i), "wb") as f:
+            f.write(picture)
+    for number in (signal.SIGINT, signal.SIGTERM):
+        process = subprocess.Popen([program, first], env=env)
+        time.sleep(2.5)
+        process.send_signal(number)
+        try:
+            process.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+        name = signal.Signals(number).name
+        check(process.returncode == 0, "%s: exit status %s" % (name, process.returncode))
+        left = [n for n in os.listdir(folder) if n.startswith("pixorama.dtd.tmp")]
+        check(not left, "%s: temporary cache files left: %s" % (name, left))
+        # The old cache, or a complete new one if the thread was done before the signal.
+        with open(cache, "rb") as f:
+            now = f.read()
+        check(now == old_cache or (now[:4] == b"DTDB" and len(now) > len(old_cache)),
+              "%s: cache damaged" % name)
+
+
 def main():
-    if len(sys.argv) not in (2, 4) or (len(sys.argv) == 4 and sys.argv[2] != "--close-only"):
+    if len(sys.argv) not in (2, 3, 4) or sys.argv[2:3] not in ([], ["--signals"],
+                                                                ["--close-only"]):
         print(__doc__, file=sys.stderr)
         return 2
     program = os.path.abspath(sys.argv[1])
+    if sys.argv[2:] == ["--signals"]:
+        with tempfile.TemporaryDirectory() as tmp:
+            check_stop_signals(program, tmp)
+        for failure in failures:
+            print("FAIL:", failure)
+        return 1 if failures else 0
     if os.environ.get(UNDER_X) != "1":
         if not shutil.which("xvfb-run") or not shutil.which("xdotool"):
             print("SKIP: needs xvfb-run and xdotool")
