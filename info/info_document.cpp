@@ -360,8 +360,8 @@ std::string IntText(const char* format, int a, int b = 0, int c = 0) {
 }
 
 // The parameter lines, or nothing at all when the names or the format do not fit.
-std::string ParameterLines(const TThumbInfo& entry, char decimalSeparator,
-                           const TTextLimit& limit, const TTranslate& translate) {
+std::string ParameterLines(const TThumbInfo& entry, char decimalSeparator, const TTextLimit& limit,
+                           const TTranslate& translate) {
     std::vector<std::string> names = SplitNames(UpperTrimmed(entry.ParamNames));
     std::string_view format = entry.ParamFormat;
     if (names.empty()) {
@@ -561,8 +561,8 @@ std::string BuildInfoDocument(const TThumbInfo& entry, const TTranslate& transla
         if (clipped.BytesLeftOut > 0)
             TDocumentWriter::Line(out, std::string(indent) + LeftOutText(clipped, translate));
     };
-    for (const auto& [label, text] : {std::pair{SInfoAuthor, &entry.Author},
-                                      std::pair{SInfoCopyright, &entry.Copyright}}) {
+    for (const auto& [label, text] :
+         {std::pair{SInfoAuthor, &entry.Author}, std::pair{SInfoCopyright, &entry.Copyright}}) {
         if (text->empty()) continue;
         const TClippedText clipped = ClipText(*text, limit);
         labelled(label, " " + Escape(clipped.Kept));

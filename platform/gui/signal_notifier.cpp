@@ -8,8 +8,8 @@
 #include <csignal>
 #include <fcntl.h>
 #include <iterator>
-#include <utility>
 #include <unistd.h>
+#include <utility>
 
 namespace pix {
 namespace {
