@@ -3,6 +3,7 @@
 // built, the main window, the message loop.
 #include "app/pixorama_form.h"
 #include "app/splash_form.h"
+#include "platform/gui/signal_notifier.h"
 #include "platform/gui/single_instance.h"
 #include "platform/thread.h"
 #include "thumbview/thumb_grid.h"
@@ -72,8 +73,9 @@ int main(int argc, char** argv) {
     }
 
     TApplication app(argc, argv);
+    // No display name: Qt would append it to every window title, and the captions are
+    // exactly the main window's own texts and "Confirm".
     QApplication::setApplicationName("Pixorama");
-    QApplication::setApplicationDisplayName(kApplicationTitle);
     TThread::SetExceptionReport([](const TThread&, std::exception_ptr error) {
         try {
             std::rethrow_exception(error);
@@ -114,6 +116,13 @@ int main(int argc, char** argv) {
     if (quitWhenLoaded) QuitWhenLoaded(*form);
     instance.Serve([] { return std::string(kApplicationTitle); },
                    [&form] { BringApplicationForward(form->windowHandle()); });
+    // SIGINT and SIGTERM end the program as the Exit command does: the window closes (and
+    // stores the last folder), the event loops end, and the generation thread is stopped
+    // below, removing a cache file it had begun to write.
+    TSignalNotifier stopSignals([&form] {
+        form->close();
+        QApplication::exit(0);
+    });
     form->show();
     const int status = QApplication::exec();
     // Workers still running are stopped before the window and the application go away.

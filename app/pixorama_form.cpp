@@ -33,9 +33,14 @@ namespace {
 // Texts of the main window.
 constexpr const char* SDeleteQuestion = "Do you really want to delete file %s?";
 constexpr const char* SConfirmCaption = "Confirm";
+constexpr const char* SAboutCaption = "About";
 constexpr const char* SDeleteFailed = "Could not delete file %1: %2";
 constexpr const char* SAboutPlaceholder = "Pixorama 1.0";
 constexpr const char* SDirTreeDirectory = "DirTree_Directory";
+
+// The status bar is one line of a few hundred characters; a comment of megabytes would
+// otherwise be converted on every mouse move and laid out on every paint.
+constexpr std::size_t kMaxCommentHint = 1024;
 
 QString FromLocal(const std::string& text) { return QString::fromUtf8(text.c_str()); }
 
@@ -81,6 +86,8 @@ TPixorama::TPixorama(const std::string& startArgument, QWidget* parent)
     FGrid->OnMouseMove = [this](Qt::KeyboardModifiers, int x, int y) { GridMouseMove(x, y); };
     FGrid->installEventFilter(this);
     FGrid->viewport()->installEventFilter(this);
+    // Every control's entering and leaving, for the hint in the status bar.
+    qApp->installEventFilter(this);
 
     OnOpenImage = [](const std::string&) { QApplication::beep(); };
     OnConfirmDelete = [this](const QString& question) {
@@ -94,17 +101,19 @@ TPixorama::TPixorama(const std::string& startArgument, QWidget* parent)
         return box.clickedButton() == yes;
     };
     OnError = [this](const QString& message) {
-        QMessageBox::critical(this, QApplication::applicationName(), message);
+        QMessageBox::critical(this, kApplicationTitle, message);
     };
 }
 
-TPixorama::~TPixorama() = default;
+TPixorama::~TPixorama() { qApp->removeEventFilter(this); }
 
 void TPixorama::CreateMenu() {
     QMenu* file = menuBar()->addMenu("&File");
     FOpen = file->addAction("&Open image");
     FOpen->setStatusTip("Open image in Kelvo");
-    FOpen->setShortcuts({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
+    // The first shortcut is the one the menu shows: "Enter". Return, the main keyboard's
+    // Enter key, acts the same.
+    FOpen->setShortcuts({QKeySequence(Qt::Key_Enter), QKeySequence(Qt::Key_Return)});
     connect(FOpen, &QAction::triggered, this, [this] { miOpenClick(); });
     file->addSeparator();
     FRefresh = file->addAction("&Refresh");
@@ -150,7 +159,11 @@ void TPixorama::closeEvent(QCloseEvent* event) {
 }
 
 bool TPixorama::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::KeyPress) {
+    const QEvent::Type type = event->type();
+    if (type == QEvent::Enter || type == QEvent::Leave) {
+        ControlHintEvent(watched, type);
+    } else if ((type == QEvent::MouseButtonPress || type == QEvent::KeyPress) &&
+               (watched == FGrid || watched == FGrid->viewport())) {
         FUserInput = true;
         // Cleared once the event has been handled, before the next one.
         QTimer::singleShot(0, this, [this] { FUserInput = false; });
@@ -214,17 +227,43 @@ void TPixorama::GridMouseMove(int x, int y) {
     const int index = FGrid->CellToFileIndex(col, row);
     const QString hint =
         index < 0 ? QString()
-                  : QString::fromUtf8(Cp1252ToUtf8(FGrid->Thumbs().Items(index).Comment));
-    // The status bar shows the comment of the image under the pointer, the part after a
-    // "|" when there is one, as hints do.
+                  : QString::fromUtf8(Cp1252ToUtf8(
+                        FGrid->Thumbs().Items(index).Comment.substr(0, kMaxCommentHint)));
+    // The status bar shows the comment of the image under the pointer.
     FGrid->SetHint(hint);
+    ShowHint(hint);
+}
+
+void TPixorama::ControlHintEvent(QObject* watched, QEvent::Type type) {
+    const auto* control = qobject_cast<const QWidget*>(watched);
+    if (control == nullptr || control->window() != this) return;
+    // Qt leaves the old controls before it enters the new ones, so only leaving the window
+    // itself clears; entering a control shows its hint, empty or not.
+    if (type == QEvent::Leave) {
+        if (control == this) ShowHint({});
+    } else {
+        ShowHint(HintOf(control));
+    }
+}
+
+QString TPixorama::HintOf(const QWidget* control) const {
+    for (; control != nullptr; control = control->parentWidget()) {
+        const QString hint = control == FGrid ? FGrid->Hint() : control->statusTip();
+        if (!hint.isEmpty() || control == this) return hint;
+    }
+    return {};
+}
+
+void TPixorama::ShowHint(const QString& hint) {
+    // A hint's long part follows its first "|"; without one the whole text serves.
     const int bar = hint.indexOf('|');
     statusBar()->showMessage(bar >= 0 ? hint.mid(bar + 1) : hint);
 }
 
 void TPixorama::ShowEntry(int fileIndex) {
     if (fileIndex < 0 || fileIndex >= FGrid->Thumbs().Count()) return;
-    const std::string document = BuildInfoDocument(FGrid->Thumbs().Items(fileIndex));
+    const std::string document = BuildInfoDocument(FGrid->Thumbs().Items(fileIndex), {},
+                                                   SystemInfoLocale(), kPanelTextLimit);
     LoadRtf(document, *FMemo->document());
 }
 
@@ -290,6 +329,6 @@ void TPixorama::miDeleteClick() {
 
 void TPixorama::miExitClick() { close(); }
 
-void TPixorama::miAboutClick() { QMessageBox::about(this, "About Pixorama", SAboutPlaceholder); }
+void TPixorama::miAboutClick() { QMessageBox::about(this, SAboutCaption, SAboutPlaceholder); }
 
 }  // namespace pix

@@ -3,6 +3,7 @@
 // menu commands open, refresh, delete, exit and about.
 #pragma once
 
+#include <QEvent>
 #include <QMainWindow>
 
 #include <functional>
@@ -71,6 +72,12 @@ private:
     void GridSelectCell(int col, int row, bool& canSelect);
     void GridNewThumb(int fileIndex);
     void GridMouseMove(int x, int y);
+    // The application's hint handling: the status bar shows the hint of the control under
+    // the pointer (or of its nearest parent that has one), nothing when it has none or the
+    // pointer is outside the window.
+    void ControlHintEvent(QObject* watched, QEvent::Type type);
+    QString HintOf(const QWidget* control) const;
+    void ShowHint(const QString& hint);
     void ShowEntry(int fileIndex);
     void SetFileActionsEnabled(bool enabled);
     void UpdateCaption();

@@ -9,10 +9,12 @@
 #include <QString>
 #include <QTime>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <utility>
 #include <vector>
 
 namespace pix {
@@ -129,7 +131,7 @@ struct TConversion {
 };
 
 std::string FormatFloat(const TConversion& c, double value, char decimalSeparator) {
-    const bool upper = c.Type == 'E' || c.Type == 'G';
+    const bool upper = c.Type == 'F' || c.Type == 'E' || c.Type == 'G';
     std::string sign = std::signbit(value) ? "-" : c.Plus ? "+" : c.Space ? " " : "";
     std::string body;
     const bool finite = std::isfinite(value);
@@ -140,6 +142,7 @@ std::string FormatFloat(const TConversion& c, double value, char decimalSeparato
         const int precision = c.Precision < 0 ? 6 : c.Precision;
         switch (c.Type) {
             case 'f':
+            case 'F':
                 body = FixedText(RoundTo(exact, exact.Exp + 1 + precision), precision, c.Alternate);
                 break;
             case 'e':
@@ -211,6 +214,48 @@ std::vector<std::string_view> SplitLines(std::string_view text) {
         if (i < text.size() && text[i] == '\n') ++i;
     }
     return lines;
+}
+
+// The number of lines SplitLines makes of `text`, without making them.
+std::size_t CountLines(std::string_view text) {
+    std::size_t lines = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' || (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n')))
+            ++lines;
+    }
+    const char last = text.empty() ? '\n' : text.back();
+    return lines + (last != '\r' && last != '\n' ? 1 : 0);
+}
+
+// A text cut to a limit: the part kept and what was left out.
+struct TClippedText {
+    std::string_view Kept;
+    std::size_t LinesLeftOut = 0;  // lines not begun in Kept
+    std::size_t BytesLeftOut = 0;
+};
+
+TClippedText ClipText(std::string_view text, const TTextLimit& limit) {
+    std::size_t end = text.size();
+    if (limit.MaxBytes > 0 && end > limit.MaxBytes) end = limit.MaxBytes;
+    if (limit.MaxLines > 0) {
+        // Up to and with the break that ends the last line kept.
+        std::size_t lines = 0;
+        for (std::size_t i = 0; i < end; ++i) {
+            if (text[i] != '\r' && text[i] != '\n') continue;
+            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+            if (++lines == limit.MaxLines) {
+                end = std::min(end, i + 1);
+                break;
+            }
+        }
+    }
+    TClippedText clipped{text.substr(0, end)};
+    if (end < text.size()) {
+        // A line cut in its middle counts as shown; the rest of it is in the bytes.
+        clipped.LinesLeftOut = CountLines(text) - CountLines(clipped.Kept);
+        clipped.BytesLeftOut = text.size() - end;
+    }
+    return clipped;
 }
 
 bool IsBlank(char ch) { return static_cast<unsigned char>(ch) <= ' '; }
@@ -297,6 +342,17 @@ private:
     const TTranslate& FTranslate;
 };
 
+// The line after a text cut short, from the translated SInfoLeftOut.
+std::string LeftOutText(const TClippedText& clipped, const TTranslate& translate) {
+    std::string text = translate ? translate(SInfoLeftOut) : std::string(SInfoLeftOut);
+    for (const std::size_t count : {clipped.LinesLeftOut, clipped.BytesLeftOut}) {
+        const std::size_t at = text.find("%s");
+        if (at == std::string::npos) break;
+        text.replace(at, 2, std::to_string(count));
+    }
+    return Escape(text);
+}
+
 std::string IntText(const char* format, int a, int b = 0, int c = 0) {
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, format, a, b, c);
@@ -304,7 +360,8 @@ std::string IntText(const char* format, int a, int b = 0, int c = 0) {
 }
 
 // The parameter lines, or nothing at all when the names or the format do not fit.
-std::string ParameterLines(const TThumbInfo& entry, char decimalSeparator) {
+std::string ParameterLines(const TThumbInfo& entry, char decimalSeparator, const TTextLimit& limit,
+                           const TTranslate& translate) {
     std::vector<std::string> names = SplitNames(UpperTrimmed(entry.ParamNames));
     std::string_view format = entry.ParamFormat;
     if (names.empty()) {
@@ -326,7 +383,8 @@ std::string ParameterLines(const TThumbInfo& entry, char decimalSeparator) {
     std::string text;
     if (!FormatParams(format, values, decimalSeparator, text)) return {};
     std::string out;
-    for (const std::string_view line : SplitLines(text)) {
+    const TClippedText clipped = ClipText(text, limit);
+    for (const std::string_view line : SplitLines(clipped.Kept)) {
         const std::string escaped = Escape(line);
         const std::size_t colon = escaped.find(':');
         if (colon == std::string::npos) {
@@ -336,6 +394,7 @@ std::string ParameterLines(const TThumbInfo& entry, char decimalSeparator) {
                                            escaped.substr(colon + 1));
         }
     }
+    if (clipped.BytesLeftOut > 0) TDocumentWriter::Line(out, LeftOutText(clipped, translate));
     return out;
 }
 
@@ -393,7 +452,8 @@ bool FormatParams(std::string_view format, std::span<const double> values, char 
         }
         if (i >= format.size()) return false;
         c.Type = format[i++];
-        if (c.Type != 'f' && c.Type != 'e' && c.Type != 'E' && c.Type != 'g' && c.Type != 'G') {
+        if (c.Type != 'f' && c.Type != 'F' && c.Type != 'e' && c.Type != 'E' && c.Type != 'g' &&
+            c.Type != 'G') {
             return false;
         }
         if (next >= values.size()) return false;
@@ -464,7 +524,7 @@ TInfoLocale SystemInfoLocale() {
 }
 
 std::string BuildInfoDocument(const TThumbInfo& entry, const TTranslate& translate,
-                              const TInfoLocale& locale) {
+                              const TInfoLocale& locale, const TTextLimit& limit) {
     const TDocumentWriter w(translate);
     std::string out(kDocumentHead);
     const auto labelled = [&](const char* label, std::string_view value) {
@@ -497,15 +557,26 @@ std::string BuildInfoDocument(const TThumbInfo& entry, const TTranslate& transla
                                                             entry.Height, entry.BitCount)
                                                   : IntText(" %d x %d", entry.Width, entry.Height));
     }
-    if (!entry.Author.empty()) labelled(SInfoAuthor, " " + Escape(entry.Author));
-    if (!entry.Copyright.empty()) labelled(SInfoCopyright, " " + Escape(entry.Copyright));
+    const auto leftOut = [&](const TClippedText& clipped, std::string_view indent) {
+        if (clipped.BytesLeftOut > 0)
+            TDocumentWriter::Line(out, std::string(indent) + LeftOutText(clipped, translate));
+    };
+    for (const auto& [label, text] :
+         {std::pair{SInfoAuthor, &entry.Author}, std::pair{SInfoCopyright, &entry.Copyright}}) {
+        if (text->empty()) continue;
+        const TClippedText clipped = ClipText(*text, limit);
+        labelled(label, " " + Escape(clipped.Kept));
+        leftOut(clipped, "");
+    }
     if (!entry.Comment.empty()) {
         labelled(SInfoComment, "");
-        for (const std::string_view line : SplitLines(entry.Comment)) {
+        const TClippedText clipped = ClipText(entry.Comment, limit);
+        for (const std::string_view line : SplitLines(clipped.Kept)) {
             TDocumentWriter::Line(out, "   " + Escape(line));
         }
+        leftOut(clipped, "   ");
     }
-    out += ParameterLines(entry, locale.DecimalSeparator);
+    out += ParameterLines(entry, locale.DecimalSeparator, limit, translate);
     if (entry.LinescanData != 0) labelled(SInfoLinescan, "");
     if (entry.PointscanData != 0) labelled(SInfoPointscan, "");
     if (entry.MeasurementData != 0) labelled(SInfoMeasurement, "");

@@ -4,6 +4,7 @@
 
 #include "thumbs/thumb_info.h"
 
+#include <cstddef>
 #include <functional>
 #include <span>
 #include <string>
@@ -24,6 +25,10 @@ inline constexpr const char* SInfoComment = "Comment:";
 inline constexpr const char* SInfoLinescan = "Linescan data present";
 inline constexpr const char* SInfoPointscan = "Pointscan data present";
 inline constexpr const char* SInfoMeasurement = "Measurement data present";
+
+// Follows a text cut short; the first "%s" is the number of lines left out, the second
+// the number of bytes.
+inline constexpr const char* SInfoLeftOut = "[%s more lines, %s bytes left out]";
 
 // Shown when an image file names no parameters of its own.
 inline constexpr const char* SInfoDefaultParamNames = "MAG,WD,HV";
@@ -58,11 +63,24 @@ std::string DateTimeText(const TLocalDateTime& time, const TInfoLocale& locale);
 // time-zone rules for that date; false for an invalid record or one outside years 1..9999.
 bool UtcToLocal(const SYSTEMTIME& utc, TLocalDateTime& local);
 
+// How much of each text (comment, author, copyright, the formatted parameters) the
+// document holds; 0 means no limit. A text past either limit is cut there and followed by
+// a line saying how much was left out.
+struct TTextLimit {
+    std::size_t MaxLines = 0;
+    std::size_t MaxBytes = 0;
+};
+
+// What the panel shows. The rich-text box lays out every line on the main thread, and a
+// comment of a million lines would stop the window for minutes.
+inline constexpr TTextLimit kPanelTextLimit{1000, 64 * 1024};
+
 // The panel's document for an entry, as bytes (8-bit texts as stored).
 std::string BuildInfoDocument(const TThumbInfo& entry, const TTranslate& translate = {},
-                              const TInfoLocale& locale = SystemInfoLocale());
+                              const TInfoLocale& locale = SystemInfoLocale(),
+                              const TTextLimit& limit = {});
 
-// Fills `format` with `values`. Only the floating conversions %f %e %g %E %G (flags
+// Fills `format` with `values`. Only the floating conversions %f %F %e %g %E %G (flags
 // "-+ #0", width and precision as digits) and "%%" are accepted; anything else, or more
 // conversions than values, is an error and gives false, as is a result past 1 MiB.
 // Values left over are ignored.

@@ -12,6 +12,7 @@
 #include "thumbview/thumb_grid.h"
 
 #include <QAction>
+#include <QStatusBar>
 #include <QTest>
 #include <QTextEdit>
 
@@ -107,8 +108,11 @@ TEST_F(PixoramaFormTest, ShortcutsActWhileTheTreeHasTheFocus) {
     ASSERT_TRUE(test::WaitUntil([&] { return form->OpenAction()->isEnabled(); }));
     form->activateWindow();
     form->ShellTree()->setFocus();
+    // The menu names the key "Enter"; the main keyboard's key and the keypad's both act.
+    EXPECT_EQ(form->OpenAction()->shortcut().toString(QKeySequence::NativeText), "Enter");
     QTest::keyClick(form->ShellTree(), Qt::Key_Return);
-    ASSERT_EQ(FOpened.size(), 1u);
+    QTest::keyClick(form->ShellTree(), Qt::Key_Enter, Qt::KeypadModifier);
+    ASSERT_EQ(FOpened.size(), 2u);
     EXPECT_EQ(FOpened[0], Dir() + "/a.bmp");
     bool asked = false;
     form->OnConfirmDelete = [&](const QString& question) {
@@ -119,6 +123,29 @@ TEST_F(PixoramaFormTest, ShortcutsActWhileTheTreeHasTheFocus) {
     QTest::keyClick(form->ShellTree(), Qt::Key_Delete);
     EXPECT_TRUE(asked);
     EXPECT_TRUE(fs::exists(FDir.Path() / "a.bmp"));
+}
+
+TEST_F(PixoramaFormTest, StatusBarShowsTheHintOfTheControlUnderThePointer) {
+    auto form = Open((FDir.Path() / "a.bmp").string());
+    ASSERT_TRUE(WaitForEntries(*form));
+    form->Grid()->Thumbs().Items(0).Comment = "short|the comment";
+    QWidget* grid = form->Grid()->viewport();
+    const QPoint cell = form->Grid()->CellRect(0, 0).center();
+    const auto status = [&] { return form->statusBar()->currentMessage().toStdString(); };
+    // Onto the tree, the panel, or out of the window: controls without a hint clear it.
+    QWidget* tree = form->ShellTree()->viewport();
+    QWidget* memo = form->Memo()->viewport();
+    for (QWidget* other : {tree, memo, static_cast<QWidget*>(nullptr)}) {
+        QTest::mouseMove(grid, cell);
+        EXPECT_EQ(status(), "the comment");
+        if (other != nullptr) {
+            QTest::mouseMove(other, other->rect().center());
+        } else {
+            QEvent leave(QEvent::Leave);
+            QApplication::sendEvent(form.get(), &leave);
+        }
+        EXPECT_EQ(status(), "");
+    }
 }
 
 TEST_F(PixoramaFormTest, DeleteAnsweredYesRemovesTheFileAndKeepsThePosition) {

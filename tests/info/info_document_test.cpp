@@ -64,6 +64,7 @@ struct TDocumentCase {
     std::function<void(TThumbInfo&)> Fill;
     std::string Body;  // between the head and the closing "}}"
     char DecimalSeparator = '.';
+    TTextLimit Limit = {};
 };
 
 void PrintTo(const TDocumentCase& c, std::ostream* os) { *os << c.Name; }
@@ -74,7 +75,8 @@ TEST_P(InfoDocumentTest, WritesExpectedBytes) {
     const TDocumentCase& c = GetParam();
     TThumbInfo entry;
     c.Fill(entry);
-    EXPECT_EQ(BuildInfoDocument(entry, {}, FixedLocale(c.DecimalSeparator)), kHead + c.Body + "}}");
+    EXPECT_EQ(BuildInfoDocument(entry, {}, FixedLocale(c.DecimalSeparator), c.Limit),
+              kHead + c.Body + "}}");
 }
 
 std::int32_t Dos(int year, int month, int day, int hour, int minute, int second) {
@@ -178,6 +180,26 @@ const TDocumentCase kDocumentCases[] = {
     {"LongParameterLineIsNotCut",
      [](TThumbInfo& e) { Params(e, "MAG", ("Note: " + std::string(300, 'n') + " %.0f").c_str()); },
      "\\b1 Note:\\b0  " + std::string(300, 'n') + " 2500\\line "},
+    // Every text is cut at the line and byte limits, with a line saying what is left out.
+    {"TextsCutAtTwoLines",
+     [](TThumbInfo& e) {
+         e.Comment = "a\nb\r\nc\r\nd";
+         e.Copyright = "one\ntwo\n";
+     },
+     "\\b1 Copyright:\\b0  one\ntwo\n\\line \\b1 Comment:\\b0 \\line    a\\line    b\\line "
+     "   [2 more lines, 4 bytes left out]\\line \\b1 Magnification:\\b0  0x\\line "
+     "\\b1 Working Distance:\\b0  0 mm\\line [1 more lines, 18 bytes left out]\\line ",
+     '.',
+     {2, 0}},
+    {"TextsCutAtFourBytes",
+     [](TThumbInfo& e) {
+         e.Author = "ab\\\\cdefg";
+         e.Comment = "abcd";
+     },
+     "\\b1 Author:\\b0  ab\\\\\\\\\\line [0 more lines, 5 bytes left out]\\line "
+     "\\b1 Comment:\\b0 \\line    abcd\\line Magn\\line [2 more lines, 57 bytes left out]\\line ",
+     '.',
+     {0, 4}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Entries, InfoDocumentTest, testing::ValuesIn(kDocumentCases),
@@ -271,6 +293,7 @@ const TFormatCase kFormatCases[] = {
      "+0003.14|2.3     | 1.000000|  -1.500"},
     {"%010.3e|%-+6.0f|%+ .0f", {-1.5, 2, 2}, true, "-1.500e+00|+2    |+2"},
     {"%f %E %05f %g", {kInf, kNan, -kInf, -kNan}, true, "inf NAN  -inf -nan"},
+    {"%F %.1F %08.2F %F", {0.5, 2.25, -3, kInf}, true, "0.500000 2.3 -0003.00 INF"},
     {"%%%.0f%% 100%%", {5}, true, "%5% 100%"},
     {"no conversions", {}, true, "no conversions"},
     {"%.0f", {1, 2}, true, "1"},  // values left over are ignored
@@ -278,7 +301,6 @@ const TFormatCase kFormatCases[] = {
     {"%d", {1}, false},
     {"%s", {1}, false},
     {"%n", {1}, false},
-    {"%F", {1}, false},
     {"%lf", {1}, false},
     {"%*f", {1, 2}, false},
     {"%.*f", {1, 2}, false},

@@ -6,8 +6,8 @@
 
 The files' dates are set and the program runs under TZ=UTC with a fixed locale, so the
 expected documents are exact: a TIFF with microscope parameters, texts and a record
-time; the same under a German locale (comma, German date); a multi-image file; a file
-that cannot be read (status 1, message on stderr). Exit status 0 when every check
+time; the same under a German locale (comma, German date); a multi-image file; a comment
+past the panel's limits, kept whole; a file that cannot be read (status 1, message on stderr). Exit status 0 when every check
 passed, 1 otherwise. Needs only the standard library.
 """
 
@@ -96,6 +96,17 @@ def main():
             b"\\b1 Magnification:\\b0  0x\\line \\b1 Working Distance:\\b0  0 mm\\line "
             b"\\b1 High Voltage:\\b0  0 kV\\line }}" % kb)
         check(out == expected, "multi document:\n%r\nexpected\n%r" % (out, expected))
+
+        # The panel shows the first 1000 lines and 64 KiB of a text; the command keeps it all.
+        long_comment = b"".join(b"line %04d of a long comment ...........\r\n" % i
+                                for i in range(1500))
+        long_file = os.path.join(tmp, "long.tif")
+        with open(long_file, "wb") as f:
+            f.write(tiff([(2, 2, 8, bytes(4), [ascii_tag(270, long_comment)])]))
+        status, out, err = run(cli, long_file, "C")
+        shown = b"\\line    ".join(long_comment.split(b"\r\n")[:-1])
+        check(status == 0 and shown in out and b"left out" not in out,
+              "long comment: %d bytes of document" % len(out))
 
         bad = os.path.join(tmp, "bad.bmp")
         with open(bad, "wb") as f:

@@ -1,0 +1,228 @@
+#!/usr/bin/python3
+# SPDX-License-Identifier: MIT
+"""Runs the desktop program on a real X display and reads what the window system sees.
+
+    window_test.py PIXORAMA
+    window_test.py PIXORAMA --close-only SECONDS
+    window_test.py PIXORAMA --signals
+
+Starts itself again under `xvfb-run -a` and drives the window with xdotool, on a folder
+whose first file holds a comment of a million lines (and other texts as long): the main
+window's title and the delete question's title as the window system shows them, then the
+window must close on Alt+X, on a first start and on a second one that takes the file's
+entry from the cache. Prints the seconds from the key to the
+end of the process. `--close-only` makes the one measurement of the first start, waiting
+at most SECONDS for the end. `--signals` needs no display: the program (on the offscreen
+platform) must end with status 0 on SIGINT and SIGTERM while it makes thumbnails, leaving
+no temporary cache file and the old cache in place. Exit status 0 when every check passed,
+1 otherwise, 77 when xvfb-run or xdotool is missing.
+"""
+
+import os
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import zlib
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+from tiff_bytes import ascii_tag, tiff, vexa_header  # noqa: E402
+
+UNDER_X = "PIXORAMA_WINDOW_TEST_X"
+
+failures = []
+
+
+def check(condition, what):
+    if not condition:
+        failures.append(what)
+    return condition
+
+
+def xdotool(*args):
+    done = subprocess.run(["xdotool"] + [str(a) for a in args], capture_output=True, text=True)
+    return done.stdout.strip() if done.returncode == 0 else None
+
+
+def wait_until(predicate, seconds):
+    end = time.monotonic() + seconds
+    while not predicate() and time.monotonic() < end:
+        time.sleep(0.05)
+    return predicate()
+
+
+def window_named(pid, accept):
+    """A visible window of the process whose title `accept`s, or None."""
+    found = xdotool("search", "--all", "--onlyvisible", "--pid", pid, "--name", ".")
+    for window in (found or "").split():
+        if accept(xdotool("getwindowname", window) or ""):
+            return window
+    return None
+
+
+def make_long_folder(folder):
+    """The first file holds 2 MB of "x\n" as its comment, a 2 MB line as its author, and
+    as many lines again in its copyright and its parameter format."""
+    os.makedirs(folder)
+    lines = b"x\n" * (1 << 20)
+    with open(os.path.join(folder, "a-long.tif"), "wb") as f:
+        f.write(tiff([(8, 6, 8, bytes(48), [
+            ascii_tag(270, lines), ascii_tag(315, b"y" * (2 << 20)), ascii_tag(33432, lines),
+            vexa_header([(9, b"p\n" * 500000 + b"%.0f\0"), (10, b"MAG\0")])])]))
+    with open(os.path.join(folder, "b.tif"), "wb") as f:
+        f.write(tiff([(8, 6, 8, bytes(48), [])]))
+
+
+def close_after_long_file(program, tmp, folder, cap, full):
+    """Seconds from Alt+X to the end of the process, None past `cap`. With `full`, the
+    titles are checked first, and the cache is waited for."""
+    os.makedirs(os.path.join(tmp, "run"), mode=0o700, exist_ok=True)
+    env = dict(os.environ, QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=os.path.join(tmp, "run"),
+               PIXORAMA_REGISTRY_DIR=os.path.join(tmp, "registry"))
+    process = subprocess.Popen([program, os.path.join(folder, "a-long.tif")], env=env)
+    try:
+        main_title = "Pixorama 1.0 - " + folder
+        window = wait_until(lambda: window_named(process.pid,
+                                                 lambda n: n.startswith(main_title)), 30)
+        if not check(window, "no main window"):
+            return None
+        xdotool("windowfocus", "--sync", window)
+        # The first file is shown once the title names it; the title is the form's own.
+        expected = main_title + "/a-long.tif"
+        title = lambda: xdotool("getwindowname", window) or ""  # noqa: E731
+        wait_until(lambda: title().startswith(expected), 30)
+        check(title() == expected or not full, "main window title %r" % title())
+        if full:
+            xdotool("key", "Delete")
+            box = wait_until(lambda: window_named(process.pid,
+                                                  lambda n: not n.startswith(main_title)), 10)
+            box_title = box and xdotool("getwindowname", box)
+            check(box_title == "Confirm", "delete question's title %r" % box_title)
+            if box:
+                xdotool("windowfocus", "--sync", box)
+                xdotool("key", "Escape")
+            xdotool("windowfocus", "--sync", window)
+            wait_until(lambda: os.path.exists(os.path.join(folder, "pixorama.dtd")), 30)
+        # The pointer over the file's cell puts its comment in the status bar.
+        geometry = dict(item.split("=") for item in
+                        (xdotool("getwindowgeometry", "--shell", window) or "").split())
+        if "X" in geometry:
+            xdotool("mousemove", int(geometry["X"]) + 270, int(geometry["Y"]) + 60)
+        time.sleep(0.2)
+        began = time.monotonic()
+        xdotool("key", "alt+x")
+        try:
+            process.wait(timeout=cap)
+        except subprocess.TimeoutExpired:
+            return None
+        check(process.returncode == 0, "exit status %s" % process.returncode)
+        return time.monotonic() - began
+    finally:
+        if process.poll() is None:
+            process.kill()
+            process.wait()
+
+
+def check_long_file(program, tmp):
+    folder = os.path.join(tmp, "long")
+    make_long_folder(folder)
+    for start_name in ("first start", "start from the cache"):
+        seconds = close_after_long_file(program, tmp, folder, 10, True)
+        check(seconds is not None, "%s: the window did not close on Alt+X" % start_name)
+        if seconds is not None:
+            print("%s: closed %.2f s after Alt+X" % (start_name, seconds))
+    check(os.path.exists(os.path.join(folder, "a-long.tif")), "No deleted the file")
+
+
+def grey_png(width, height):
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+    header = struct.pack(">IIBBBBB", width, height, 8, 0, 0, 0, 0)
+    rows = zlib.compress((b"\0" + bytes(width)) * height, 9)
+    return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", rows) + chunk(b"IEND", b"")
+
+
+def check_stop_signals(program, tmp):
+    folder = os.path.join(tmp, "stop")
+    os.makedirs(folder)
+    picture = grey_png(2000, 2000)  # small on disk, some milliseconds to decode
+    for i in range(3):
+        with open(os.path.join(folder, "a%d.png" % i), "wb") as f:
+            f.write(picture)
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen", XDG_RUNTIME_DIR=os.path.join(tmp, "run"),
+               PIXORAMA_REGISTRY_DIR=os.path.join(tmp, "registry"))
+    os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700, exist_ok=True)
+    first = os.path.join(folder, "a0.png")
+    done = subprocess.run([program, "--quit-when-loaded", first], env=env, timeout=120)
+    cache = os.path.join(folder, "pixorama.dtd")
+    if not check(done.returncode == 0 and os.path.exists(cache), "no cache made"):
+        return
+    with open(cache, "rb") as f:
+        old_cache = f.read()
+    # Enough new files to keep the generation thread busy for seconds after the splash.
+    for i in range(300):
+        with open(os.path.join(folder, "b%03d.png" % i), "wb") as f:
+            f.write(picture)
+    for number in (signal.SIGINT, signal.SIGTERM):
+        process = subprocess.Popen([program, first], env=env)
+        time.sleep(2.5)
+        process.send_signal(number)
+        try:
+            process.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+        name = signal.Signals(number).name
+        check(process.returncode == 0, "%s: exit status %s" % (name, process.returncode))
+        left = [n for n in os.listdir(folder) if n.startswith("pixorama.dtd.tmp")]
+        check(not left, "%s: temporary cache files left: %s" % (name, left))
+        # The old cache, or a complete new one if the thread was done before the signal.
+        with open(cache, "rb") as f:
+            now = f.read()
+        check(now == old_cache or (now[:4] == b"DTDB" and len(now) > len(old_cache)),
+              "%s: cache damaged" % name)
+
+
+def main():
+    if len(sys.argv) not in (2, 3, 4) or sys.argv[2:3] not in ([], ["--signals"],
+                                                                ["--close-only"]):
+        print(__doc__, file=sys.stderr)
+        return 2
+    program = os.path.abspath(sys.argv[1])
+    if sys.argv[2:] == ["--signals"]:
+        with tempfile.TemporaryDirectory() as tmp:
+            check_stop_signals(program, tmp)
+        for failure in failures:
+            print("FAIL:", failure)
+        return 1 if failures else 0
+    if os.environ.get(UNDER_X) != "1":
+        if not shutil.which("xvfb-run") or not shutil.which("xdotool"):
+            print("SKIP: needs xvfb-run and xdotool")
+            return 77
+        env = dict(os.environ, **{UNDER_X: "1"})
+        # The search for a free display starts at a number of this process's own, so that
+        # tests started together do not race for the same one.
+        server = str(100 + os.getpid() % 5000)
+        command = ["xvfb-run", "-a", "-n", server, sys.executable, os.path.abspath(__file__)]
+        return subprocess.run(command + sys.argv[1:], env=env).returncode
+    with tempfile.TemporaryDirectory() as tmp:
+        if len(sys.argv) == 4:
+            cap = float(sys.argv[3])
+            make_long_folder(os.path.join(tmp, "long"))
+            seconds = close_after_long_file(program, tmp, os.path.join(tmp, "long"), cap, False)
+            print("closed %s after Alt+X" % ("%.2f s" % seconds if seconds is not None
+                                              else "> %g s (not at all)" % cap))
+            for failure in failures:
+                print("FAIL:", failure)
+            return 0
+        check_long_file(program, tmp)
+    for failure in failures:
+        print("FAIL:", failure)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
