@@ -28,6 +28,28 @@ void ReadText(const TSpanReader& reader, std::int64_t at, std::uint32_t length,
     member.assign(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
+// A thumbnail is never larger than the box it was made for. The sides are taken from the
+// BMP's headers before anything is decoded: a few bytes may declare a raster of gigabytes,
+// and a cache file is reused as it stands, so it would cost that at every visit.
+void CheckThumbnailSize(std::span<const std::uint8_t> bmp, int boxWidth, int boxHeight) {
+    const TSpanReader reader(bmp);
+    constexpr std::uint64_t kInfoAt = 14;  // after the BMP file header
+    // Too short for the sides: the BMP reader refuses such an item with its own message.
+    if (!reader.Contains(kInfoAt, 12)) return;
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+    if (reader.U32(kInfoAt) == 12) {  // the OS/2 core header: 16-bit sides
+        width = reader.U16(kInfoAt + 4);
+        height = reader.U16(kInfoAt + 6);
+    } else {
+        width = static_cast<std::int32_t>(reader.U32(kInfoAt + 4));
+        height = static_cast<std::int32_t>(reader.U32(kInfoAt + 8));
+        if (height < 0) height = -height;  // top-down rows
+    }
+    if (width <= 0 || height <= 0 || width > boxWidth || height > boxHeight)
+        throw EPixError(SInvalidThumbnailFile);
+}
+
 void PutU16(std::uint8_t* p, std::uint16_t v) { StoreLE16(p, v); }
 void PutU32(std::uint8_t* p, std::uint32_t v) { StoreLE32(p, v); }
 
@@ -66,7 +88,8 @@ void WriteNonZero(TStream& stream, std::uint16_t tag, T value) {
 
 }  // namespace
 
-void ReadThumbRecord(std::span<const std::uint8_t> file, std::int64_t offset, TThumbInfo& info) {
+void ReadThumbRecord(std::span<const std::uint8_t> file, std::int64_t offset, TThumbInfo& info,
+                     int boxWidth, int boxHeight) {
     info.Clear();
     const TSpanReader reader(file);
     if (offset < 0) throw EStreamError(SReadError);
@@ -86,7 +109,9 @@ void ReadThumbRecord(std::span<const std::uint8_t> file, std::int64_t offset, TT
         const auto data = static_cast<std::int64_t>(at + kThumbItemHeaderSize);
         switch (tag) {
             case itThumbnail: {
-                TSpanStream stream(reader.SubSpan(static_cast<std::uint64_t>(data), size));
+                const auto bytes = reader.SubSpan(static_cast<std::uint64_t>(data), size);
+                CheckThumbnailSize(bytes, boxWidth, boxHeight);
+                TSpanStream stream(bytes);
                 auto thumbnail = std::make_unique<TBmpPicture>();
                 thumbnail->ReadFileHeader(stream);
                 thumbnail->LoadFromStream(stream);
@@ -237,6 +262,8 @@ bool TThumbCacheReader::Open(const std::string& fileName, int thumbWidth, int th
         return false;  // missing, empty or unreadable: nothing to reuse
     }
     FBytes = FView->Bytes();
+    FBoxWidth = thumbWidth;
+    FBoxHeight = thumbHeight;
     const TSpanReader reader(FBytes);
     if (!reader.Contains(0, kThumbCacheHeaderSize)) return false;
     if (std::memcmp(FBytes.data(), "DTDB", 4) != 0) return false;
@@ -270,7 +297,7 @@ bool TThumbCacheReader::NextEntry(TThumbCacheEntry& entry) {
 }
 
 void TThumbCacheReader::ReadRecord(std::int32_t offset, TThumbInfo& info) const {
-    ReadThumbRecord(FBytes, offset, info);
+    ReadThumbRecord(FBytes, offset, info, FBoxWidth, FBoxHeight);
 }
 
 void WriteThumbCache(const std::string& fileName, int thumbWidth, int thumbHeight,

@@ -369,25 +369,41 @@ TEST_F(ThumbThreadTest, ReadOnlyFolder) {
 
 TEST_F(ThumbThreadTest, DamagedCacheIsMadeAgainAndRewritten) {
     FillFolder();
-    TRun first;
-    ASSERT_TRUE(first.Run(Dir()));
-    // The fourth record's thumbnail item no longer holds a BMP: the entries before it are
-    // used, the rest is made afresh.
-    std::string bytes = test::ReadFile(File(kThumbCacheName));
-    TThumbCacheReader reader;
-    ASSERT_TRUE(reader.Open(File(kThumbCacheName), kDefaultThumbWidth, kDefaultThumbHeight));
-    TThumbCacheEntry entry;
-    for (int i = 0; i < 4; ++i) ASSERT_TRUE(reader.NextEntry(entry));
-    bytes[static_cast<std::size_t>(entry.Offset) + 12] = 'X';
-    test::WriteFile(File(kThumbCacheName), bytes);
+    // The fourth record's thumbnail item no longer holds a BMP, or holds one larger than the
+    // box (113 x 1, which its rows would still fill): the entries before it are used, the
+    // rest is made afresh and the record replaced.
+    const std::vector<std::function<void(std::string&, std::size_t)>> damages = {
+        [](std::string& bytes, std::size_t bmp) { bytes[bmp] = 'X'; },
+        [](std::string& bytes, std::size_t bmp) {
+            const std::string sides("\x71\0\0\0\x01\0\0\0", 8);
+            bytes.replace(bmp + 18, sides.size(), sides);
+        },
+    };
+    for (std::size_t damage = 0; damage < damages.size(); ++damage) {
+        SCOPED_TRACE(damage);
+        fs::remove(File(kThumbCacheName));
+        TRun first;
+        ASSERT_TRUE(first.Run(Dir()));
+        std::string bytes = test::ReadFile(File(kThumbCacheName));
+        TThumbCacheReader reader;
+        ASSERT_TRUE(reader.Open(File(kThumbCacheName), kDefaultThumbWidth, kDefaultThumbHeight));
+        TThumbCacheEntry entry;
+        for (int i = 0; i < 4; ++i) ASSERT_TRUE(reader.NextEntry(entry));
+        damages[damage](bytes, static_cast<std::size_t>(entry.Offset) + 12);
+        test::WriteFile(File(kThumbCacheName), bytes);
 
-    TRun second;
-    ASSERT_TRUE(second.Run(Dir()));
-    EXPECT_EQ(second.Deliveries.size(), static_cast<std::size_t>(kFilledCount));
-    EXPECT_EQ(second.FromCacheCount(), 3);
-    TRun third;
-    ASSERT_TRUE(third.Run(Dir()));
-    EXPECT_EQ(third.FromCacheCount(), kFilledCount);
+        TRun second;
+        ASSERT_TRUE(second.Run(Dir()));
+        EXPECT_EQ(second.Deliveries.size(), static_cast<std::size_t>(kFilledCount));
+        EXPECT_EQ(second.FromCacheCount(), 3);
+        TRun third;
+        ASSERT_TRUE(third.Run(Dir()));
+        EXPECT_EQ(third.FromCacheCount(), kFilledCount);
+        for (const TDelivery& d : third.Deliveries) {
+            EXPECT_LE(d.Info->Thumbnail->Width(), kDefaultThumbWidth) << d.Name;
+            EXPECT_LE(d.Info->Thumbnail->Height(), kDefaultThumbHeight) << d.Name;
+        }
+    }
 }
 
 TEST_F(ThumbThreadTest, RewrittenCacheIsWholeEvenFromARecordWithAShortLength) {
