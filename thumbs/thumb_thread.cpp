@@ -210,22 +210,63 @@ void TThumbThread::ReadCache() {
     };
     std::vector<TCandidate> candidates;
     std::vector<bool> taken(static_cast<std::size_t>(FFiles.Count()), false);
+    // The bytes each entry's record covers, for the sharing check below.
+    struct TRange {
+        std::int64_t Begin, End;
+        std::size_t Candidate;  // SIZE_MAX for an entry that is not reused
+    };
+    constexpr std::size_t kNoCandidate = std::numeric_limits<std::size_t>::max();
+    std::vector<TRange> ranges;
     try {
         TThumbCacheEntry entry;
         while (!Terminated() && reader.NextEntry(entry)) {
+            if (entry.Offset <= 0) continue;
+            std::size_t candidate = kNoCandidate;
             const int index = FFiles.Find(entry.Name);
-            if (index < 0) continue;  // removed since
-            // A date of -1 stands for a missing file and never matches.
-            if (entry.FileDate == -1 || entry.Offset <= 0 ||
-                taken[static_cast<std::size_t>(index)] ||
-                FileAge(FDirectory + entry.Name) != entry.FileDate)
-                continue;
-            taken[static_cast<std::size_t>(index)] = true;
-            candidates.push_back(TCandidate{index, entry});
+            // A removed file is skipped; a date of -1 stands for a missing file and never
+            // matches.
+            if (index >= 0 && entry.FileDate != -1 && !taken[static_cast<std::size_t>(index)] &&
+                FileAge(FDirectory + entry.Name) == entry.FileDate) {
+                taken[static_cast<std::size_t>(index)] = true;
+                candidate = candidates.size();
+                candidates.push_back(TCandidate{index, entry});
+            }
+            try {
+                const auto record = ThumbRecordBytes(reader.Bytes(), entry.Offset);
+                ranges.push_back(TRange{entry.Offset,
+                                        entry.Offset + static_cast<std::int64_t>(record.size()),
+                                        candidate});
+            } catch (const std::exception&) {
+                // A reused entry fails again when its record is read.
+            }
         }
     } catch (const std::exception&) {
         // The entries before the break are still good.
     }
+    // The writer gives every entry a record of its own, back to back. Records that two
+    // entries share, or that lie inside one another, come from a hand-made file, and each
+    // entry would copy them into the new file once more: none of them is reused, and their
+    // files are made afresh.
+    std::vector<bool> shared(candidates.size(), false);
+    std::sort(ranges.begin(), ranges.end(),
+              [](const TRange& a, const TRange& b) { return a.Begin < b.Begin; });
+    for (std::size_t first = 0; first < ranges.size();) {
+        std::size_t last = first + 1;
+        std::int64_t end = ranges[first].End;
+        while (last < ranges.size() && ranges[last].Begin < end) {
+            end = std::max(end, ranges[last].End);
+            ++last;
+        }
+        if (last - first > 1) {
+            for (std::size_t i = first; i < last; ++i)
+                if (ranges[i].Candidate != kNoCandidate) shared[ranges[i].Candidate] = true;
+        }
+        first = last;
+    }
+    std::vector<TCandidate> own;
+    for (std::size_t i = 0; i < candidates.size(); ++i)
+        if (!shared[i]) own.push_back(std::move(candidates[i]));
+    candidates = std::move(own);
 
     // The records are taken in the directory's order; the first one that fails ends the
     // reuse, as a damaged cache costs only its reuse and every file without an entry is

@@ -5,6 +5,7 @@
 #include "thread_support.h"
 
 #include "formats/bmp_picture.h"
+#include "imaging/stream.h"
 #include "platform/file_system.h"
 #include "thumbs/entry_support.h"
 #include "thumbs/thumb_cache.h"
@@ -404,6 +405,53 @@ TEST_F(ThumbThreadTest, DamagedCacheIsMadeAgainAndRewritten) {
             EXPECT_LE(d.Info->Thumbnail->Height(), kDefaultThumbHeight) << d.Name;
         }
     }
+}
+
+TEST_F(ThumbThreadTest, RecordsThatEntriesShareAreReusedForNone) {
+    // A hand-made file: a, b and c name one record, and e's record lies inside an unknown
+    // item of d's. Each entry would copy its record into the new file once more. Only f has
+    // a record of its own.
+    const std::vector<std::string> names = {"a.bmp", "b.bmp", "c.bmp", "d.bmp", "e.bmp", "f.bmp"};
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        WriteBmp(File(names[i]), 20, 10, static_cast<int>(i));
+        ShiftDate(File(names[i]), -100s);
+    }
+    TThumbInfo info;
+    info.Thumbnail = std::make_unique<TBmpPicture>(4, 2, pkTrueColor);
+    info.Comment = "one record";
+    TMemoryStream records;
+    const std::int32_t common = AppendThumbRecord(records, info);
+    TMemoryStream inner;
+    AppendThumbRecord(inner, info);
+    const auto outer = static_cast<std::int32_t>(24 + records.Size());
+    const auto header = [&](std::uint16_t tag, std::size_t length) {
+        std::uint8_t bytes[6] = {static_cast<std::uint8_t>(tag),
+                                 static_cast<std::uint8_t>(tag >> 8)};
+        for (int i = 0; i < 4; ++i) bytes[2 + i] = static_cast<std::uint8_t>(length >> (8 * i));
+        records.WriteBuffer(bytes, 6);
+    };
+    header(kThumbRecordTag, 6 + inner.Data().size() + 6);
+    header(500, inner.Data().size());
+    records.WriteBuffer(inner.Data().data(), static_cast<std::int64_t>(inner.Data().size()));
+    header(0xFFFF, 0);
+    const std::int32_t own = AppendThumbRecord(records, info);
+    const std::vector<std::int32_t> offsets = {common, common, common, outer, outer + 12, own};
+    std::vector<TThumbCacheEntry> entries;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        entries.push_back({FileAge(File(names[i])), offsets[i], names[i]});
+    WriteThumbCache(File(kThumbCacheName), kDefaultThumbWidth, kDefaultThumbHeight,
+                    {std::span<const std::uint8_t>(records.Data())}, entries);
+
+    TRun run;
+    ASSERT_TRUE(run.Run(Dir()));
+    ASSERT_EQ(run.Deliveries.size(), names.size());
+    EXPECT_EQ(run.FromCacheCount(), 1);
+    EXPECT_TRUE(run.Find("f.bmp")->FromCache);
+    EXPECT_EQ(run.Find("a.bmp")->Info->Width, 20);
+    // The rewritten file gives each entry a record of its own.
+    TRun again;
+    ASSERT_TRUE(again.Run(Dir()));
+    EXPECT_EQ(again.FromCacheCount(), static_cast<int>(names.size()));
 }
 
 TEST_F(ThumbThreadTest, RewrittenCacheIsWholeEvenFromARecordWithAShortLength) {
