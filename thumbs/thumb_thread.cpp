@@ -40,11 +40,31 @@ bool NameLess(const std::string& a, const std::string& b) {
 constexpr std::size_t kCacheBatchCount = 64;
 constexpr auto kCacheBatchTime = std::chrono::milliseconds(20);
 
-// One piece of work of RunInOrder: the entry it made and whether that worked.
+// One piece of work of RunInOrder: the entry it made, whether that worked, and the date
+// under which the new cache file keeps it.
 struct TSlot {
     TThumbInfo Info;
     bool Ok = false;
+    std::int32_t Key = -1;
 };
+
+// Whether a cache entry's date still stands for the file. A -1 stands for a missing file
+// and never matches.
+bool DateMatches(std::int32_t stored, const TFileDate& date) {
+    return stored != -1 && date.Exists && stored == date.Age;
+}
+
+// The date kept for an entry made from the file dated `date`. A file written within the
+// last 2-second step (still being written by the acquisition system, perhaps) can change
+// again under the same date: its entry is kept under a date whose seconds read 60, which
+// no file has, so the next load makes it again.
+std::int32_t CacheKey(const TFileDate& date) {
+    if (date.Settled) return date.Age;
+    constexpr std::uint32_t kSecondsField = 0x1F;
+    constexpr std::uint32_t kSixtySeconds = 30;
+    return static_cast<std::int32_t>((static_cast<std::uint32_t>(date.Age) & ~kSecondsField) |
+                                     kSixtySeconds);
+}
 
 // Runs produce(position, slot) for positions 0..count-1 on `workers` threads (on this thread
 // alone when workers < 2) and consume(position, slot) on this thread in position order,
@@ -223,10 +243,9 @@ void TThumbThread::ReadCache() {
             if (entry.Offset <= 0) continue;
             std::size_t candidate = kNoCandidate;
             const int index = FFiles.Find(entry.Name);
-            // A removed file is skipped; a date of -1 stands for a missing file and never
-            // matches.
-            if (index >= 0 && entry.FileDate != -1 && !taken[static_cast<std::size_t>(index)] &&
-                FileAge(FDirectory + entry.Name) == entry.FileDate) {
+            // A removed file is skipped, and so is a changed one.
+            if (index >= 0 && !taken[static_cast<std::size_t>(index)] &&
+                DateMatches(entry.FileDate, ReadFileDate(FDirectory + entry.Name))) {
                 taken[static_cast<std::size_t>(index)] = true;
                 candidate = candidates.size();
                 candidates.push_back(TCandidate{index, entry});
@@ -360,20 +379,23 @@ void TThumbThread::MakeThumbnails() {
     RunInOrder(
         count, workers, 2 * workers, [this] { return Terminated(); },
         [&](int position, TSlot& slot) {
-            MakeOne(todo[static_cast<std::size_t>(position)], slot.Info);
+            MakeOne(todo[static_cast<std::size_t>(position)], slot.Info, slot.Key);
         },
         [&](int position, TSlot& slot) {
             const int index = todo[static_cast<std::size_t>(position)];
             FIndex = index;
-            Deliver(index, slot.Info);
+            Deliver(index, slot.Info, slot.Key);
             return true;
         });
 }
 
-void TThumbThread::MakeOne(int index, TThumbInfo& info) {
+void TThumbThread::MakeOne(int index, TThumbInfo& info, std::int32_t& key) {
+    const std::string path = FDirectory + FFiles[index].Name;
+    // The date read before the file is decoded: a file that is written on afterwards gets
+    // a new date and is made again next time.
+    key = CacheKey(ReadFileDate(path));
     try {
-        MakeThumbInfo(FDirectory + FFiles[index].Name, ThumbWidth, ThumbHeight, info,
-                      StopToken());
+        MakeThumbInfo(path, ThumbWidth, ThumbHeight, info, StopToken());
     } catch (...) {
         // A file that cannot be made into an entry keeps a cell without a picture and is
         // tried again at the next load; nothing is reported.
@@ -381,7 +403,7 @@ void TThumbThread::MakeOne(int index, TThumbInfo& info) {
     }
 }
 
-void TThumbThread::Deliver(int index, TThumbInfo& made) {
+void TThumbThread::Deliver(int index, TThumbInfo& made, std::int32_t key) {
     if (!made.Thumbnail) return;
     FChanged = true;
     Info.Clear();
@@ -391,9 +413,7 @@ void TThumbThread::Deliver(int index, TThumbInfo& made) {
         const std::int64_t offset = AppendThumbRecord(*FCache, Info) + FReusedSize;
         if (offset > std::numeric_limits<std::int32_t>::max()) throw EPixError(SThumbCacheTooLarge);
         file.Offset = static_cast<std::int32_t>(offset);
-        // The date read before the file was decoded: a file still being written then gets
-        // a new date and is made again next time.
-        file.FileDate = Info.FileDate;
+        file.FileDate = key;
     } catch (const std::exception&) {
         file.Offset = 0;  // not kept in the cache file; made again next time
     }
