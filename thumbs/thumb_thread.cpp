@@ -49,9 +49,10 @@ struct TSlot {
 };
 
 // Whether a cache entry's date still stands for the file. A -1 stands for a missing file
-// and never matches.
+// and for one dated outside the packed form's years; only the latter matches it, so that
+// such a file is not made again at every visit.
 bool DateMatches(std::int32_t stored, const TFileDate& date) {
-    return stored != -1 && date.Exists && stored == date.Age;
+    return date.Exists && stored == date.Age;
 }
 
 // The date kept for an entry made from the file dated `date`. A file written within the

@@ -360,9 +360,11 @@ TEST_F(ThumbThreadTest, StoresTheDateReadBeforeTheFileWasDecoded) {
 }
 
 TEST_F(ThumbThreadTest, EntriesAreKeptOnlyUnderADateThatTellsAChange) {
-    // A file in the future, or written within the last 2-second step, may change under the
-    // same date and is made again each time.
+    // A file dated before 1980 has no packed date and is kept under -1, which matches it
+    // again; so does nothing for a missing file. A file in the future, or written within the
+    // last 2-second step, may change under the same date and is made again each time.
     WriteBmp(File("a-settled.bmp"), 20, 10, 1);
+    WriteBmp(File("b-1975.bmp"), 20, 10, 2);
     WriteBmp(File("c-2120.bmp"), 20, 10, 3);
     Settle();
     const auto setDate = [this](const std::string& name, int year) {
@@ -374,6 +376,7 @@ TEST_F(ThumbThreadTest, EntriesAreKeptOnlyUnderADateThatTellsAChange) {
         const timespec times[2] = {{std::mktime(&local), 0}, {std::mktime(&local), 0}};
         ASSERT_EQ(utimensat(AT_FDCWD, File(name).c_str(), times, 0), 0);
     };
+    setDate("b-1975.bmp", 1975);
     setDate("c-2120.bmp", 2120);
     WriteBmp(File("d-new.bmp"), 20, 10, 4);
     const auto written = std::chrono::steady_clock::now();
@@ -388,8 +391,10 @@ TEST_F(ThumbThreadTest, EntriesAreKeptOnlyUnderADateThatTellsAChange) {
 
     TRun second;
     ASSERT_TRUE(second.Run(Dir()));
-    ASSERT_EQ(second.Deliveries.size(), 3u);
+    ASSERT_EQ(second.Deliveries.size(), 4u);
     EXPECT_TRUE(second.Find("a-settled.bmp")->FromCache);
+    EXPECT_TRUE(second.Find("b-1975.bmp")->FromCache);
+    EXPECT_EQ(second.Find("b-1975.bmp")->Info->FileDate, -1);
     EXPECT_FALSE(second.Find("c-2120.bmp")->FromCache);
     // Only a first run that read the file within its step can be held to it.
     if (quick) {
