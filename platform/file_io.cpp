@@ -47,6 +47,7 @@ public:
     }
     TFdGuard(const TFdGuard&) = delete;
     TFdGuard& operator=(const TFdGuard&) = delete;
+    TFdGuard(TFdGuard&& other) noexcept : FFd(other.Release()) {}
     int Get() const { return FFd; }
     int Release() { return std::exchange(FFd, -1); }
 
@@ -79,10 +80,10 @@ void TFileView::SetReadHookForTesting(std::function<void(std::int64_t)> hook) {
     gReadHook = std::move(hook);
 }
 
-std::unique_ptr<TFileView> TFileView::Open(const std::string& fileName, std::uint32_t mode,
-                                           std::stop_token stop) {
-    const std::uint32_t access = mode & 3;
-    const bool writable = access == fmOpenWrite || access == fmOpenReadWrite;
+namespace {
+
+// Opens a regular file for reading (and writing) and gives its size.
+TFdGuard OpenRegularFile(const std::string& fileName, bool writable, std::int64_t& size) {
     // O_NONBLOCK keeps open() from waiting for a writer when the name is a FIFO; such
     // files are refused below anyway.
     const int flags = (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK;
@@ -95,8 +96,37 @@ std::unique_ptr<TFileView> TFileView::Open(const std::string& fileName, std::uin
     if (!S_ISREG(st.st_mode)) ThrowCreateFile(fileName, EINVAL);
     const int fileFlags = fcntl(fd.Get(), F_GETFL);
     if (fileFlags >= 0) fcntl(fd.Get(), F_SETFL, fileFlags & ~O_NONBLOCK);
+    size = st.st_size;
+    return fd;
+}
 
-    const std::int64_t size = st.st_size;
+}  // namespace
+
+TFileHead ReadFileHead(const std::string& fileName, std::size_t count) {
+    TFileHead head;
+    TFdGuard fd = OpenRegularFile(fileName, false, head.Size);
+    head.Bytes.resize(static_cast<std::size_t>(
+        std::clamp<std::int64_t>(head.Size, 0, static_cast<std::int64_t>(count))));
+    std::size_t done = 0;
+    while (done < head.Bytes.size()) {
+        const ssize_t n = pread(fd.Get(), head.Bytes.data() + done, head.Bytes.size() - done,
+                                static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throw EStreamError(SReadError);
+        if (n == 0) break;  // shrunk since: the bytes that are there
+        done += static_cast<std::size_t>(n);
+    }
+    head.Bytes.resize(done);
+    return head;
+}
+
+std::unique_ptr<TFileView> TFileView::Open(const std::string& fileName, std::uint32_t mode,
+                                           std::stop_token stop) {
+    const std::uint32_t access = mode & 3;
+    const bool writable = access == fmOpenWrite || access == fmOpenReadWrite;
+    std::int64_t size = 0;
+    TFdGuard fd = OpenRegularFile(fileName, writable, size);
+
     if (size <= 0) throw EOSError(Fmt(SErrCreateMapping, EINVAL), EINVAL);
     if (size > kMaxFileSize) throw EPixError(Fmt(SErrFileTooLarge, fileName.c_str()));
 

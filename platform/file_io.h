@@ -9,6 +9,7 @@
 #include <stop_token>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace pix {
 
@@ -85,6 +86,16 @@ private:
     std::int64_t FDirtyBegin = -1;
     std::int64_t FDirtyEnd = -1;
 };
+
+// The first bytes of a file and its size: enough to check a signature before the whole
+// file is read.
+struct TFileHead {
+    std::vector<std::uint8_t> Bytes;  // the count asked for, or the whole of a shorter file
+    std::int64_t Size = 0;
+};
+// Errors as TFileView::Open for a file that cannot be opened or is no regular file;
+// EStreamError(SReadError) when the bytes cannot be read.
+TFileHead ReadFileHead(const std::string& fileName, std::size_t count);
 
 // A file created for writing. Bytes go to a temporary file beside the target, and Commit
 // renames it over the target; destroying the object without Commit removes the temporary

@@ -86,6 +86,19 @@ void WriteNonZero(TStream& stream, std::uint16_t tag, T value) {
     if (value != 0) WriteItem(stream, tag, value);
 }
 
+// A cache file's header: "DTDB", the box (the version is not checked), and a directory
+// offset that leaves room for the entry count in a file of `size` bytes.
+bool HeaderFits(std::span<const std::uint8_t> header, std::int64_t size, int thumbWidth,
+                int thumbHeight) {
+    const TSpanReader reader(header);
+    if (!reader.Contains(0, kThumbCacheHeaderSize)) return false;
+    if (std::memcmp(header.data(), "DTDB", 4) != 0) return false;
+    if (thumbWidth < 0 || thumbHeight < 0 || thumbWidth > 0xFFFF || thumbHeight > 0xFFFF ||
+        reader.U16(6) != thumbWidth || reader.U16(8) != thumbHeight)
+        return false;
+    return std::int64_t{reader.U32(16)} + 4 <= size;
+}
+
 }  // namespace
 
 void ReadThumbRecord(std::span<const std::uint8_t> file, std::int64_t offset, TThumbInfo& info,
@@ -257,6 +270,10 @@ bool TThumbCacheReader::Open(const std::string& fileName, int thumbWidth, int th
     FBytes = {};
     FRemaining = 0;
     try {
+        // The header first: a file of any size that is no cache file for this box is not
+        // read whole.
+        const TFileHead head = ReadFileHead(fileName, kThumbCacheHeaderSize);
+        if (!HeaderFits(head.Bytes, head.Size, thumbWidth, thumbHeight)) return false;
         FView = TFileView::Open(fileName, fmOpenRead | fmShareDenyWrite);
     } catch (const EPixError&) {
         return false;  // missing, empty or unreadable: nothing to reuse
@@ -264,13 +281,10 @@ bool TThumbCacheReader::Open(const std::string& fileName, int thumbWidth, int th
     FBytes = FView->Bytes();
     FBoxWidth = thumbWidth;
     FBoxHeight = thumbHeight;
-    const TSpanReader reader(FBytes);
-    if (!reader.Contains(0, kThumbCacheHeaderSize)) return false;
-    if (std::memcmp(FBytes.data(), "DTDB", 4) != 0) return false;
-    if (reader.U16(6) != static_cast<std::uint16_t>(thumbWidth) ||
-        reader.U16(8) != static_cast<std::uint16_t>(thumbHeight) || thumbWidth < 0 ||
-        thumbHeight < 0 || thumbWidth > 0xFFFF || thumbHeight > 0xFFFF)
+    // Checked again: the file may have been replaced in between.
+    if (!HeaderFits(FBytes, static_cast<std::int64_t>(FBytes.size()), thumbWidth, thumbHeight))
         return false;
+    const TSpanReader reader(FBytes);
     FPosition = reader.U32(16);
     // The count is read here, so a directory offset outside the file fails at once.
     try {

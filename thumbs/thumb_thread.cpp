@@ -4,7 +4,9 @@
 #include "formats/format_table.h"
 #include "imaging/stream.h"
 #include "platform/error.h"
+#include "platform/file_io.h"
 #include "platform/file_system.h"
+#include "thumbs/image_signature.h"
 #include "thumbs/thumb_cache.h"
 #include "thumbs/thumb_messages.h"
 
@@ -39,6 +41,22 @@ bool NameLess(const std::string& a, const std::string& b) {
 // this many entries or this long after its first one.
 constexpr std::size_t kCacheBatchCount = 64;
 constexpr auto kCacheBatchTime = std::chrono::milliseconds(20);
+
+// What the workers of all loads hold at once: the files they read whole, the pictures
+// decoded from them and the cache files read. Twice the largest picture leaves room for a
+// file of the largest size with a picture as large; a worker reserves its part before it
+// opens a file, so four workers on four huge files take turns instead of taking it all.
+TByteBudget& MemoryBudget() {
+    static TByteBudget budget([] { return static_cast<std::int64_t>(2 * PictureMemoryLimit()); });
+    return budget;
+}
+
+// What a worker reserves for a file of `size` bytes: the file read whole and a picture up
+// to that size (an uncompressed picture is about as large as its file), within the limit
+// of a picture.
+std::int64_t FileMemory(std::int64_t size) {
+    return size + std::min(size, static_cast<std::int64_t>(PictureMemoryLimit()));
+}
 
 // One piece of work of RunInOrder: the entry it made, whether that worked, and the date
 // under which the new cache file keeps it.
@@ -203,6 +221,7 @@ void TThumbThread::Execute() {
             Thread.FCache.reset();
             Thread.FReused.clear();
             Thread.FOldCache.reset();
+            Thread.FOldCacheMemory = {};
         }
     } freeCache{*this};
     ReadCache();
@@ -222,6 +241,8 @@ void TThumbThread::ReadCache() {
     FOldCache = std::make_unique<TThumbCacheReader>();
     TThumbCacheReader& reader = *FOldCache;
     if (!reader.Open(CacheFileName(FDirectory), ThumbWidth, ThumbHeight)) return;
+    // Held until the new file is written, since the records taken over stay in it.
+    FOldCacheMemory = MemoryBudget().Charge(static_cast<std::int64_t>(reader.Bytes().size()));
 
     // The directory entries of unchanged files, in the directory's order. A directory that
     // breaks off ends the list; what came before is still used.
@@ -396,6 +417,13 @@ void TThumbThread::MakeOne(int index, TThumbInfo& info, std::int32_t& key) {
     // a new date and is made again next time.
     key = CacheKey(ReadFileDate(path));
     try {
+        // The first bytes tell whether the file can be a picture of its kind at all; only
+        // then is it read whole, and only once the memory it takes is free.
+        const TFileHead head = ReadFileHead(path, kImageSignatureBytes);
+        if (!HasImageSignature(ImageFormatForFile(path).Format, head.Bytes, head.Size)) return;
+        const TByteBudget::TReservation memory =
+            MemoryBudget().Reserve(FileMemory(head.Size), StopToken());
+        if (!memory.Held()) return;  // terminated while waiting
         MakeThumbInfo(path, ThumbWidth, ThumbHeight, info, StopToken());
     } catch (...) {
         // A file that cannot be made into an entry keeps a cell without a picture and is

@@ -100,6 +100,7 @@ private:
     // The records of the new cache file: first those taken unchanged from the old file
     // (pieces of its bytes, which FOldCache keeps), then the ones made here, in FCache.
     std::unique_ptr<TThumbCacheReader> FOldCache;
+    TByteBudget::TReservation FOldCacheMemory;
     std::vector<std::span<const std::uint8_t>> FReused;
     std::int64_t FReusedSize = 0;
     std::unique_ptr<TMemoryStream> FCache;

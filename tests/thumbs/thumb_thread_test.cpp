@@ -6,6 +6,7 @@
 
 #include "formats/bmp_picture.h"
 #include "imaging/stream.h"
+#include "platform/file_io.h"
 #include "platform/file_system.h"
 #include "thumbs/entry_support.h"
 #include "thumbs/thumb_cache.h"
@@ -401,6 +402,32 @@ TEST_F(ThumbThreadTest, EntriesAreKeptOnlyUnderADateThatTellsAChange) {
         EXPECT_FALSE(second.Find("d-new.bmp")->FromCache);
         EXPECT_EQ(second.Find("d-new.bmp")->Info->Width, 30);
     }
+}
+
+TEST_F(ThumbThreadTest, LargeFilesThatAreNoPicturesAreNotReadWhole) {
+    // Sparse files of 64 MiB whose first bytes are no picture of the kind their names say,
+    // and a cache file that is none either: none of them is read past its first bytes.
+    WriteBmp(File("a.bmp"), 20, 10, 1);
+    for (const char* name : {"big.tif", "big.jpg", "big.png", "big.bmp", "big.psd", "II.tif",
+                             kThumbCacheName}) {
+        test::WriteFile(File(name), name);  // "II.tif" names no first directory
+        fs::resize_file(File(name), std::uintmax_t{64} << 20);
+    }
+    Settle();
+    std::atomic<std::int64_t> largest{0};
+    TFileView::SetReadHookForTesting([&](std::int64_t done) {
+        std::int64_t seen = largest;
+        while (done > seen && !largest.compare_exchange_weak(seen, done)) {
+        }
+    });
+    TRun run;
+    run.DecodeThreads = 4;
+    const bool ended = run.Run(Dir());
+    TFileView::SetReadHookForTesting(nullptr);
+    ASSERT_TRUE(ended);
+    ASSERT_EQ(run.Deliveries.size(), 1u);
+    EXPECT_EQ(run.Deliveries[0].Name, "a.bmp");
+    EXPECT_LT(largest, std::int64_t{1} << 20);
 }
 
 TEST_F(ThumbThreadTest, CacheThatCannotBeWrittenCostsNothingElse) {
