@@ -2,6 +2,7 @@
 // Whole-file views for the readers, and files written so that a failure leaves nothing behind.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -102,6 +103,7 @@ TFileHead ReadFileHead(const std::string& fileName, std::size_t count);
 // file, so a failed write never leaves a partial file behind.
 class TAtomicFile {
 public:
+    // The temporary file's name: the target's name, ".tmp" and six letters or digits.
     // Throws EOSError(SErrCreateFile, name, errno) when the temporary file cannot be made.
     explicit TAtomicFile(const std::string& fileName);
     ~TAtomicFile();
@@ -119,5 +121,10 @@ private:
     std::string FTempName;
     int FFd = -1;
 };
+
+// Removes the temporary files of TAtomicFile for `fileName` that a killed or crashed writer
+// left behind, once they are older than `age`: a younger one may be a write in progress.
+// Files of other names, folders and links are left alone; failures are ignored.
+void RemoveStaleTemporaryFiles(const std::string& fileName, std::chrono::seconds age);
 
 }  // namespace pix

@@ -8,6 +8,8 @@
 #include "platform/span_reader.h"
 #include "thumbs/thumb_messages.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <limits>
 
@@ -316,7 +318,8 @@ void TThumbCacheReader::ReadRecord(std::int32_t offset, TThumbInfo& info) const 
 
 void WriteThumbCache(const std::string& fileName, int thumbWidth, int thumbHeight,
                      const std::vector<std::span<const std::uint8_t>>& records,
-                     const std::vector<TThumbCacheEntry>& entries) {
+                     const std::vector<TThumbCacheEntry>& entries, std::stop_token stop) {
+    RemoveStaleTemporaryFiles(fileName, std::chrono::hours(24));
     std::uint64_t recordsSize = 0;
     for (const auto& piece : records) recordsSize += piece.size();
     if (recordsSize > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max() -
@@ -345,9 +348,20 @@ void WriteThumbCache(const std::string& fileName, int thumbWidth, int thumbHeigh
     PutU32(header + 16, static_cast<std::uint32_t>(recordsSize + kThumbCacheHeaderSize));
 
     TAtomicFile file(fileName);
+    // In pieces, so that a stop (the program asked to end) does not wait for a file of
+    // hundreds of megabytes; the temporary file then goes with `file`.
+    const auto write = [&](std::span<const std::uint8_t> bytes) {
+        constexpr std::size_t kPiece = std::size_t{4} << 20;
+        for (std::size_t at = 0; at < bytes.size(); at += kPiece) {
+            if (stop.stop_requested()) throw EPixError(SThumbCacheWriteCancelled);
+            const std::size_t count = std::min(kPiece, bytes.size() - at);
+            file.Write(bytes.data() + at, count);
+        }
+    };
     file.Write(header, sizeof header);
-    for (const auto& piece : records) file.Write(piece.data(), piece.size());
-    file.Write(directory.Data().data(), directory.Data().size());
+    for (const auto& piece : records) write(piece);
+    write(directory.Data());
+    if (stop.stop_requested()) throw EPixError(SThumbCacheWriteCancelled);
     file.Commit();
 }
 

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -106,11 +107,13 @@ private:
 
 // Writes a complete cache file: header, the records (the pieces of `records` back to back,
 // each made by AppendThumbRecord or taken whole from an older cache file), the directory of
-// `entries` in their order. The file appears whole or not
-// at all: it is written under a temporary name beside the target and renamed over it, and
-// any failure removes the temporary file, keeps an older cache and raises the error.
+// `entries` in their order. The file appears whole or not at all: it is written under a
+// temporary name beside the target and renamed over it, and any failure removes the
+// temporary file, keeps an older cache and raises the error. A stop requested through
+// `stop` ends the write the same way, with EPixError("Thumbnail cache write cancelled").
+// Temporary files of earlier writes that were killed, older than a day, are removed first.
 void WriteThumbCache(const std::string& fileName, int thumbWidth, int thumbHeight,
                      const std::vector<std::span<const std::uint8_t>>& records,
-                     const std::vector<TThumbCacheEntry>& entries);
+                     const std::vector<TThumbCacheEntry>& entries, std::stop_token stop = {});
 
 }  // namespace pix

@@ -460,10 +460,11 @@ void TThumbThread::WriteCache() {
     std::vector<std::span<const std::uint8_t>> records = FReused;
     records.emplace_back(FCache->Data());
     try {
-        WriteThumbCache(CacheFileName(FDirectory), ThumbWidth, ThumbHeight, records, entries);
+        WriteThumbCache(CacheFileName(FDirectory), ThumbWidth, ThumbHeight, records, entries,
+                        StopToken());
     } catch (const std::exception&) {
-        // A read-only folder or a full medium: the old cache stays as it was, and the
-        // thumbnails are made again next time.
+        // A read-only folder, a full medium or a stop: the old cache stays as it was, and
+        // the thumbnails are made again next time.
     }
 }
 

@@ -7,14 +7,15 @@
 The copy gets a file "broken.jpg" that is no picture. The first run makes every sample
 and nothing for broken.jpg and writes the folder's cache file; the second takes every
 sample from the cache. Also: one decoder or several write the same cache file, another
-box size ignores the cache, --quiet prints only the summary, a missing folder and bad
-options fail with their exit status. Exit status 0 when every check passed, 1 otherwise.
+box size ignores the cache, --quiet prints only the summary, SIGINT and SIGTERM stop a run
+and keep the old cache, a missing folder and bad options fail with their exit status. Exit status 0 when every check passed, 1 otherwise.
 Needs only the standard library.
 """
 
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -140,6 +141,39 @@ def main():
         check(len(lines) == 1, "--quiet: %d lines" % len(lines))
         entries, order, counts = parse(out, "--box 50x40")
         check(counts == (count, 0, count - 1, 1), "--box 50x40: summary %s" % (counts,))
+
+        # SIGINT and SIGTERM stop the run where it is: the old cache stays, no temporary
+        # file is left, the summary is still printed, and the status is 128 + the signal.
+        # A temporary file of a killed writer a day old goes with the next write.
+        busy = os.path.join(tmp, "busy")
+        os.mkdir(busy)
+        sample = os.path.join(folder, sample_names[0])
+        for i in range(600):
+            os.link(sample, os.path.join(busy, "%03d-%s" % (i, sample_names[0])))
+        stale = os.path.join(busy, CACHE + ".tmpAb12Cd")
+        with open(stale, "wb") as f:
+            f.write(b"left by a killed writer")
+        os.utime(stale, (time.time() - 2 * 86400,) * 2)
+        code, out, err = run(cli, busy, "--box", "20x20", "--quiet")
+        check(code == 0 and not os.path.exists(stale), "the stale temporary file was kept")
+        busy_cache = read_bytes(os.path.join(busy, CACHE))
+        for signal_number in (signal.SIGINT, signal.SIGTERM):
+            child = subprocess.Popen([cli, "thumbs", busy, "--threads", "1"],
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            child.stdout.readline()  # the first lines: the run is under way
+            child.send_signal(signal_number)
+            out, err = child.communicate(timeout=60)
+            what = "signal %d" % signal_number
+            check(child.returncode == 128 + signal_number,
+                  "%s: exit status %d" % (what, child.returncode))
+            last = out.decode("utf-8", "replace").splitlines()[-1:]
+            summary = SUMMARY.match(last[0]) if last else None
+            check(summary is not None and int(summary.group(3)) < 600,
+                  "%s: summary %r" % (what, last))
+            check(read_bytes(os.path.join(busy, CACHE)) == busy_cache,
+                  "%s: the cache file changed" % what)
+            leftovers = [n for n in os.listdir(busy) if n.startswith(CACHE + ".tmp")]
+            check(leftovers == [], "%s: left %s" % (what, leftovers))
 
         # Failures: a missing folder, bad options.
         code, out, err = run(cli, os.path.join(tmp, "missing"))

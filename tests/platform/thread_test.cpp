@@ -4,12 +4,14 @@
 #include "thread_support.h"
 
 #include "platform/error.h"
+#include "platform/signals.h"
 
 #include <QCoreApplication>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <csignal>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -308,6 +310,28 @@ TEST_F(ThreadTest, ManyThreadsSynchronizingAtOnce) {
 
 namespace pix {
 namespace {
+
+TEST_F(ThreadTest, TerminationSignalsArriveOnTheMainThreadAndLeaveWithTheObject) {
+    struct sigaction before {};
+    sigaction(SIGTERM, nullptr, &before);
+    std::vector<int> arrived;
+    std::thread::id where;
+    {
+        const TTerminationSignals termination([&](int signal) {
+            arrived.push_back(signal);
+            where = std::this_thread::get_id();
+        });
+        // From another thread too: the handler runs wherever the kernel delivers it.
+        std::thread([] { raise(SIGINT); }).join();
+        raise(SIGTERM);
+        EXPECT_TRUE(WaitUntil([&] { return arrived.size() == 2; }));
+    }
+    EXPECT_EQ(arrived, (std::vector<int>{SIGINT, SIGTERM}));
+    EXPECT_EQ(where, std::this_thread::get_id());
+    struct sigaction after {};
+    sigaction(SIGTERM, nullptr, &after);
+    EXPECT_EQ(after.sa_handler, before.sa_handler);
+}
 
 TEST(ByteBudgetTest, WaitsForRoomRunsOversizedRequestsAloneAndStops) {
     using namespace std::chrono_literals;

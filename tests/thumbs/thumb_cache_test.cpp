@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -666,6 +668,7 @@ std::vector<std::string> TempFiles(const fs::path& dir) {
         const std::string name = item.path().filename().string();
         if (name.rfind("pixorama.dtd.tmp", 0) == 0) names.push_back(name);
     }
+    std::sort(names.begin(), names.end());
     return names;
 }
 
@@ -693,6 +696,39 @@ TEST(ThumbCacheWriteTest, FailureKeepsWhatWasThereAndLeavesNoTemporaryFile) {
         WriteThumbCache((file / "pixorama.dtd").string(), 112, 96, Pieces(records), entries),
         EOSError);
     EXPECT_EQ(test::ReadFile(file.string()), "x");
+}
+
+TEST(ThumbCacheWriteTest, AStopKeepsTheOldFileAndOldTemporaryFilesAreRemoved) {
+    test::TTempDir dir;
+    const std::string path = dir.File("pixorama.dtd");
+    WriteThumbCache(path, 112, 96, {}, {});
+    const std::string before = test::ReadFile(path);
+    // Left by writers that were killed: ours when the name is the cache's, ".tmp" and six
+    // letters or digits; removed once a day old, since a younger one may be in progress.
+    const auto twoDaysAgo = fs::file_time_type::clock::now() - std::chrono::hours(48);
+    for (const char* name : {"pixorama.dtd.tmpAb12Cd", "pixorama.dtd.tmpXy34Zw",
+                             "pixorama.dtd.tmpAb12Cde", "pixorama.dtd.tmpAb-2Cd", "other.tmpAb12Cd"}) {
+        test::WriteFile(dir.File(name), "left");
+        if (std::string(name) != "pixorama.dtd.tmpXy34Zw")
+            fs::last_write_time(dir.File(name), twoDaysAgo);
+    }
+    TThumbInfo info;
+    info.DataSize = 5;
+    TMemoryStream records;
+    const std::int32_t offset = AppendThumbRecord(records, info);
+    std::stop_source stop;
+    stop.request_stop();
+    try {
+        WriteThumbCache(path, 112, 96, Pieces(records), {{1, offset, "a.bmp"}}, stop.get_token());
+        ADD_FAILURE() << "written despite the stop";
+    } catch (const EPixError& e) {
+        EXPECT_STREQ(e.what(), SThumbCacheWriteCancelled);
+    }
+    EXPECT_EQ(test::ReadFile(path), before);
+    EXPECT_EQ(TempFiles(dir.Path()),
+              (std::vector<std::string>{"pixorama.dtd.tmpAb-2Cd", "pixorama.dtd.tmpAb12Cde",
+                                        "pixorama.dtd.tmpXy34Zw"}));
+    EXPECT_TRUE(fs::exists(dir.File("other.tmpAb12Cd")));
 }
 
 TEST(ThumbCacheWriteTest, ReadOnlyFolderKeepsTheOldFile) {
