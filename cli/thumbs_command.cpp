@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace pix {
@@ -141,6 +142,12 @@ int ThumbsCommand(std::span<char*> args) {
     const std::string directory = AbsolutePath(names[0]);
     if (!DirectoryExists(directory)) {
         std::fprintf(stderr, "%s: %s: folder not found\n", kProgram, names[0].c_str());
+        return 1;
+    }
+    // A folder that cannot be listed would look empty; say why instead.
+    if (const int error = DirectoryListError(directory); error != 0) {
+        std::fprintf(stderr, "%s: %s: %s\n", kProgram, names[0].c_str(),
+                     std::generic_category().message(error).c_str());
         return 1;
     }
 

@@ -86,6 +86,12 @@ bool DirectoryExists(const std::string& dirName) {
     return StatPath(dirName, st) && S_ISDIR(st.st_mode);
 }
 
+int DirectoryListError(const std::string& dirName) {
+    if (dirName.empty()) return ENOENT;
+    const std::unique_ptr<DIR, TDirCloser> handle(opendir(dirName.c_str()));
+    return handle ? 0 : errno;
+}
+
 bool DeleteFile(const std::string& fileName) { return unlink(fileName.c_str()) == 0; }
 
 bool MatchesWildcard(std::string_view name, std::string_view pattern) {

@@ -35,6 +35,9 @@ std::int64_t FileSize(const std::string& fileName);
 
 bool FileExists(const std::string& fileName);
 bool DirectoryExists(const std::string& dirName);
+// 0 when the folder can be opened for listing, else the system's error code: ENOENT for a
+// missing folder, ENOTDIR for a file, EACCES for one the user may not read.
+int DirectoryListError(const std::string& dirName);
 
 // Removes a file; false (errno kept) when it could not be removed.
 bool DeleteFile(const std::string& fileName);

@@ -8,10 +8,12 @@ The copy gets a file "broken.jpg" that is no picture. The first run makes every 
 and nothing for broken.jpg and writes the folder's cache file; the second takes every
 sample from the cache. Also: one decoder or several write the same cache file, another
 box size ignores the cache, --quiet prints only the summary, SIGINT and SIGTERM stop a run
-and keep the old cache, a missing folder and bad options fail with their exit status. Exit status 0 when every check passed, 1 otherwise.
-Needs only the standard library.
+and keep the old cache, a missing or unreadable folder and bad options fail with their
+exit status. Exit status 0 when every check passed, 1 otherwise. Needs only the standard
+library (and setpriv, as root, to read as another user).
 """
 
+import errno
 import os
 import re
 import shutil
@@ -180,6 +182,25 @@ def main():
         check(code == 1, "missing folder: exit status %d" % code)
         check("folder not found" in err, "missing folder: message %r" % err)
         check(out == "", "missing folder: output %r" % out)
+        # A folder that cannot be read fails the same way, with the system's reason. Root
+        # reads every folder, so as root the command runs as nobody.
+        closed = os.path.join(tmp, "closed")
+        os.mkdir(closed, 0)
+        prefix = []
+        if os.geteuid() == 0:
+            os.chmod(tmp, 0o755)
+            prefix = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
+        if prefix and shutil.which("setpriv") is None:
+            print("SKIP: an unreadable folder: no setpriv to run as another user than root")
+        else:
+            result = subprocess.run(prefix + [cli, "thumbs", closed], capture_output=True,
+                                    timeout=120)
+            err = result.stderr.decode("utf-8", "replace")
+            check(result.returncode == 1, "unreadable folder: exit status %d" % result.returncode)
+            check(err == "pixorama-cli: %s: %s\n" % (closed, os.strerror(errno.EACCES)),
+                  "unreadable folder: message %r" % err)
+            check(result.stdout == b"", "unreadable folder: output %r" % result.stdout)
+        os.chmod(closed, 0o755)
         for args in (["--box", "0x40", folder], ["--box", "50", folder], ["--threads", "x", folder],
                      [], [folder, folder]):
             code, out, err = run(cli, *args)

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
@@ -192,6 +193,17 @@ TEST(FindFilesTest, MissingFolderGivesAnEmptyList) {
     TTempDir dir;
     EXPECT_TRUE(FindFiles(dir.File("missing"), {"*.*"}).empty());
     EXPECT_TRUE(FindFiles("", {"*.*"}).empty());
+    // Why a folder lists nothing, for those who report it.
+    WriteFile(dir.File("plain"), "x");
+    EXPECT_EQ(DirectoryListError(dir.Path().string()), 0);
+    EXPECT_EQ(DirectoryListError(dir.File("missing")), ENOENT);
+    EXPECT_EQ(DirectoryListError(dir.File("plain")), ENOTDIR);
+    const test::TPermissionsHold permissions;
+    if (!permissions.Active()) GTEST_SKIP() << "cannot make an unreadable folder hold for root";
+    fs::create_directory(dir.Path() / "closed");
+    fs::permissions(dir.Path() / "closed", fs::perms::none);
+    EXPECT_EQ(DirectoryListError(dir.File("closed")), EACCES);
+    fs::permissions(dir.Path() / "closed", fs::perms::owner_all);
 }
 
 struct TPathCase {
