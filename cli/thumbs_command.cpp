@@ -4,6 +4,7 @@
 #include "cli/cli_args.h"
 #include "platform/error.h"
 #include "platform/file_system.h"
+#include "platform/signals.h"
 #include "thumbs/thumb_info.h"
 #include "thumbs/thumb_thread.h"
 
@@ -15,6 +16,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace pix {
@@ -142,6 +144,12 @@ int ThumbsCommand(std::span<char*> args) {
         std::fprintf(stderr, "%s: %s: folder not found\n", kProgram, names[0].c_str());
         return 1;
     }
+    // A folder that cannot be listed would look empty; say why instead.
+    if (const int error = DirectoryListError(directory); error != 0) {
+        std::fprintf(stderr, "%s: %s: %s\n", kProgram, names[0].c_str(),
+                     std::generic_category().message(error).c_str());
+        return 1;
+    }
 
     int argc = 1;
     char name[] = "pixorama-cli";
@@ -157,15 +165,25 @@ int ThumbsCommand(std::span<char*> args) {
 
     const auto start = std::chrono::steady_clock::now();
     double seconds = 0;
+    int stoppedBy = 0;
     {
         TConsoleReceiver receiver(quiet);
+        // Ctrl+C or a kill: the thread is stopped where it is, so a cache file being written
+        // is dropped with its temporary file and the old one stays, and the summary of what
+        // was delivered is still printed.
+        const TTerminationSignals termination([&stoppedBy](int signal) {
+            if (stoppedBy == 0) stoppedBy = signal;
+            TThread::ShutdownAll(5000);
+            QCoreApplication::quit();
+        });
         receiver.Start(directory, boxWidth, boxHeight, threads);
         QCoreApplication::exec();
         seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         receiver.Finish(seconds);
     }
     TThread::ShutdownAll(5000);
-    return 0;
+    // The shell's convention for a program ended by a signal.
+    return stoppedBy != 0 ? 128 + stoppedBy : 0;
 }
 
 }  // namespace pix

@@ -2,14 +2,18 @@
 #include "platform/file_io.h"
 
 #include "platform/error.h"
+#include "platform/file_system.h"
 #include "platform/memory.h"
 #include "platform/messages.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
 #include <random>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -47,6 +51,7 @@ public:
     }
     TFdGuard(const TFdGuard&) = delete;
     TFdGuard& operator=(const TFdGuard&) = delete;
+    TFdGuard(TFdGuard&& other) noexcept : FFd(other.Release()) {}
     int Get() const { return FFd; }
     int Release() { return std::exchange(FFd, -1); }
 
@@ -79,10 +84,10 @@ void TFileView::SetReadHookForTesting(std::function<void(std::int64_t)> hook) {
     gReadHook = std::move(hook);
 }
 
-std::unique_ptr<TFileView> TFileView::Open(const std::string& fileName, std::uint32_t mode,
-                                           std::stop_token stop) {
-    const std::uint32_t access = mode & 3;
-    const bool writable = access == fmOpenWrite || access == fmOpenReadWrite;
+namespace {
+
+// Opens a regular file for reading (and writing) and gives its size.
+TFdGuard OpenRegularFile(const std::string& fileName, bool writable, std::int64_t& size) {
     // O_NONBLOCK keeps open() from waiting for a writer when the name is a FIFO; such
     // files are refused below anyway.
     const int flags = (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK;
@@ -95,8 +100,37 @@ std::unique_ptr<TFileView> TFileView::Open(const std::string& fileName, std::uin
     if (!S_ISREG(st.st_mode)) ThrowCreateFile(fileName, EINVAL);
     const int fileFlags = fcntl(fd.Get(), F_GETFL);
     if (fileFlags >= 0) fcntl(fd.Get(), F_SETFL, fileFlags & ~O_NONBLOCK);
+    size = st.st_size;
+    return fd;
+}
 
-    const std::int64_t size = st.st_size;
+}  // namespace
+
+TFileHead ReadFileHead(const std::string& fileName, std::size_t count) {
+    TFileHead head;
+    TFdGuard fd = OpenRegularFile(fileName, false, head.Size);
+    head.Bytes.resize(static_cast<std::size_t>(
+        std::clamp<std::int64_t>(head.Size, 0, static_cast<std::int64_t>(count))));
+    std::size_t done = 0;
+    while (done < head.Bytes.size()) {
+        const ssize_t n = pread(fd.Get(), head.Bytes.data() + done, head.Bytes.size() - done,
+                                static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throw EStreamError(SReadError);
+        if (n == 0) break;  // shrunk since: the bytes that are there
+        done += static_cast<std::size_t>(n);
+    }
+    head.Bytes.resize(done);
+    return head;
+}
+
+std::unique_ptr<TFileView> TFileView::Open(const std::string& fileName, std::uint32_t mode,
+                                           std::stop_token stop) {
+    const std::uint32_t access = mode & 3;
+    const bool writable = access == fmOpenWrite || access == fmOpenReadWrite;
+    std::int64_t size = 0;
+    TFdGuard fd = OpenRegularFile(fileName, writable, size);
+
     if (size <= 0) throw EOSError(Fmt(SErrCreateMapping, EINVAL), EINVAL);
     if (size > kMaxFileSize) throw EPixError(Fmt(SErrFileTooLarge, fileName.c_str()));
 
@@ -160,18 +194,47 @@ void TFileView::Flush() {
     FDirtyBegin = FDirtyEnd = -1;
 }
 
+namespace {
+
+constexpr char kTempLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+constexpr char kTempInfix[] = ".tmp";
+constexpr std::size_t kTempRandom = 6;
+
+struct TDirCloser {
+    void operator()(DIR* dir) const { closedir(dir); }
+};
+
+}  // namespace
+
+void RemoveStaleTemporaryFiles(const std::string& fileName, std::chrono::seconds age) {
+    const std::string folder = ExtractFileDir(fileName);
+    const std::string prefix = ExtractFileName(fileName) + kTempInfix;
+    std::unique_ptr<DIR, TDirCloser> dir(opendir(folder.empty() ? "." : folder.c_str()));
+    if (!dir) return;
+    const std::time_t oldest = std::time(nullptr) - static_cast<std::time_t>(age.count());
+    while (const dirent* entry = readdir(dir.get())) {
+        const std::string_view name = entry->d_name;
+        if (name.size() != prefix.size() + kTempRandom || !name.starts_with(prefix)) continue;
+        const std::string_view random = name.substr(prefix.size());
+        if (random.find_first_not_of(kTempLetters) != std::string_view::npos) continue;
+        struct stat st {};
+        if (fstatat(dirfd(dir.get()), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(st.st_mode) || st.st_mtime >= oldest)
+            continue;
+        unlinkat(dirfd(dir.get()), entry->d_name, 0);
+    }
+}
+
 TAtomicFile::TAtomicFile(const std::string& fileName) : FName(fileName) {
     // Our own unique name rather than mkstemp: open() with 0666 lets the umask decide the
     // permissions, as for any file the user creates, where mkstemp would force 0600.
-    static constexpr char kLetters[] =
-        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     std::random_device device;
     std::mt19937 random(device());
-    std::uniform_int_distribution<std::size_t> pick(0, sizeof(kLetters) - 2);
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof(kTempLetters) - 2);
     int code = EEXIST;
     for (int attempt = 0; attempt < 100 && code == EEXIST; ++attempt) {
-        std::string candidate = fileName + ".tmp";
-        for (int i = 0; i < 6; ++i) candidate += kLetters[pick(random)];
+        std::string candidate = fileName + kTempInfix;
+        for (std::size_t i = 0; i < kTempRandom; ++i) candidate += kTempLetters[pick(random)];
         const int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             FFd = fd;

@@ -2,6 +2,7 @@
 // Whole-file views for the readers, and files written so that a failure leaves nothing behind.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -9,6 +10,7 @@
 #include <stop_token>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace pix {
 
@@ -86,11 +88,22 @@ private:
     std::int64_t FDirtyEnd = -1;
 };
 
+// The first bytes of a file and its size: enough to check a signature before the whole
+// file is read.
+struct TFileHead {
+    std::vector<std::uint8_t> Bytes;  // the count asked for, or the whole of a shorter file
+    std::int64_t Size = 0;
+};
+// Errors as TFileView::Open for a file that cannot be opened or is no regular file;
+// EStreamError(SReadError) when the bytes cannot be read.
+TFileHead ReadFileHead(const std::string& fileName, std::size_t count);
+
 // A file created for writing. Bytes go to a temporary file beside the target, and Commit
 // renames it over the target; destroying the object without Commit removes the temporary
 // file, so a failed write never leaves a partial file behind.
 class TAtomicFile {
 public:
+    // The temporary file's name: the target's name, ".tmp" and six letters or digits.
     // Throws EOSError(SErrCreateFile, name, errno) when the temporary file cannot be made.
     explicit TAtomicFile(const std::string& fileName);
     ~TAtomicFile();
@@ -108,5 +121,10 @@ private:
     std::string FTempName;
     int FFd = -1;
 };
+
+// Removes the temporary files of TAtomicFile for `fileName` that a killed or crashed writer
+// left behind, once they are older than `age`: a younger one may be a write in progress.
+// Files of other names, folders and links are left alone; failures are ignored.
+void RemoveStaleTemporaryFiles(const std::string& fileName, std::chrono::seconds age);
 
 }  // namespace pix

@@ -44,18 +44,31 @@ std::int32_t PackDosDateTime(const TDosDateTime& parts) {
     return static_cast<std::int32_t>(bits);
 }
 
-std::int32_t FileAge(const std::string& fileName) {
+TFileDate ReadFileDate(const std::string& fileName) {
+    TFileDate date;
     struct stat st {};
-    if (!StatPath(fileName, st) || S_ISDIR(st.st_mode)) return -1;
+    if (!StatPath(fileName, st) || S_ISDIR(st.st_mode)) return date;
+    date.Exists = true;
+    timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    constexpr std::int64_t kNs = 1000000000;
+    constexpr std::int64_t kDosStepNs = 2 * kNs;
+    const std::int64_t age = (static_cast<std::int64_t>(now.tv_sec) - st.st_mtim.tv_sec) * kNs +
+                             (now.tv_nsec - st.st_mtim.tv_nsec);
+    date.Settled = age >= kDosStepNs;
     const std::time_t mtime = st.st_mtime;
     std::tm local{};
-    if (localtime_r(&mtime, &local) == nullptr) return -1;
+    if (localtime_r(&mtime, &local) == nullptr) return date;
     const int year = local.tm_year + 1900;
     // The packed form holds 1980 to 2107 only.
-    if (year < 1980 || year > 2107) return -1;
-    return PackDosDateTime({year, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
-                            std::min(local.tm_sec, 59)});
+    if (year < 1980 || year > 2107) return date;
+    date.InDosRange = true;
+    date.Age = PackDosDateTime({year, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                                local.tm_min, std::min(local.tm_sec, 59)});
+    return date;
 }
+
+std::int32_t FileAge(const std::string& fileName) { return ReadFileDate(fileName).Age; }
 
 std::int64_t FileSize(const std::string& fileName) {
     struct stat st {};
@@ -71,6 +84,12 @@ bool FileExists(const std::string& fileName) {
 bool DirectoryExists(const std::string& dirName) {
     struct stat st {};
     return StatPath(dirName, st) && S_ISDIR(st.st_mode);
+}
+
+int DirectoryListError(const std::string& dirName) {
+    if (dirName.empty()) return ENOENT;
+    const std::unique_ptr<DIR, TDirCloser> handle(opendir(dirName.c_str()));
+    return handle ? 0 : errno;
 }
 
 bool DeleteFile(const std::string& fileName) { return unlink(fileName.c_str()) == 0; }

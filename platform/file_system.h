@@ -18,11 +18,26 @@ namespace pix {
 // -1 when the file does not exist (or is a directory, or its date cannot be packed).
 std::int32_t FileAge(const std::string& fileName);
 
+// A file's last-write time as FileAge packs it, and how far a cache may trust it as a key.
+struct TFileDate {
+    std::int32_t Age = -1;    // as FileAge gives it
+    bool Exists = false;      // its status could be read, and it is no directory
+    bool InDosRange = false;  // its local date lies in 1980..2107, so Age is that date
+    // Written at least one step of the packed form (2 seconds) before now, and not in the
+    // future: a later write gets another Age. A file written within the last step may
+    // change again without its Age changing.
+    bool Settled = false;
+};
+TFileDate ReadFileDate(const std::string& fileName);
+
 // Size in bytes, or -1 when the file does not exist.
 std::int64_t FileSize(const std::string& fileName);
 
 bool FileExists(const std::string& fileName);
 bool DirectoryExists(const std::string& dirName);
+// 0 when the folder can be opened for listing, else the system's error code: ENOENT for a
+// missing folder, ENOTDIR for a file, EACCES for one the user may not read.
+int DirectoryListError(const std::string& dirName);
 
 // Removes a file; false (errno kept) when it could not be removed.
 bool DeleteFile(const std::string& fileName);

@@ -15,6 +15,7 @@ inline constexpr const char* SWriteError = "Stream write error";
 inline constexpr const char* SSeekError = "Stream seek error";
 inline constexpr const char* SLoadCancelled = "Loading was cancelled";
 inline constexpr const char* SErrWriteFile = "Error writing file \"%s\" (%d)";
+inline constexpr const char* SErrCreatePipe = "Error creating pipe (%d)";
 inline constexpr const char* SRegGetDataFailed = "Could not get data for '%s'";
 inline constexpr const char* SRegSetDataFailed = "Could not set data for '%s'";
 inline constexpr const char* SInvalidRegType = "Invalid data type for '%s'";

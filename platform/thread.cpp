@@ -11,6 +11,7 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <utility>
 
 namespace pix {
 namespace {
@@ -307,6 +308,96 @@ int TThread::RunningCount() {
 void TThread::SetExceptionReport(TExceptionReport report) {
     std::lock_guard lock(Registry().Lock);
     Registry().Report = std::move(report);
+}
+
+// ---------------------------------------------------------------------------------------
+// TByteBudget
+
+struct TByteBudget::TState {
+    std::function<std::int64_t()> Capacity;
+    mutable std::mutex Lock;
+    std::condition_variable_any Changed;
+    std::int64_t Reserved = 0;
+    int Waiters = 0;  // reservations of Reserve that are held
+    // Tickets in the order of the requests; the one at FServing is the next to be served,
+    // and tickets given up while waiting are skipped.
+    std::uint64_t NextTicket = 0;
+    std::uint64_t Serving = 0;
+    std::set<std::uint64_t> GivenUp;
+
+    void Advance() {
+        ++Serving;
+        while (GivenUp.erase(Serving) != 0) ++Serving;
+    }
+};
+
+TByteBudget::TByteBudget(std::function<std::int64_t()> capacity)
+    : FState(std::make_shared<TState>()) {
+    FState->Capacity = std::move(capacity);
+}
+
+TByteBudget::TReservation TByteBudget::Reserve(std::int64_t bytes, std::stop_token stop) {
+    TState& state = *FState;
+    std::unique_lock lock(state.Lock);
+    const std::uint64_t ticket = state.NextTicket++;
+    const bool served = state.Changed.wait(lock, stop, [&] {
+        return ticket == state.Serving &&
+               (state.Waiters == 0 || state.Reserved + bytes <= state.Capacity());
+    });
+    if (!served) {
+        if (ticket == state.Serving)
+            state.Advance();
+        else
+            state.GivenUp.insert(ticket);
+        lock.unlock();
+        state.Changed.notify_all();
+        return {};
+    }
+    state.Reserved += bytes;
+    ++state.Waiters;
+    state.Advance();
+    lock.unlock();
+    state.Changed.notify_all();
+    return TReservation(this, bytes, true);
+}
+
+TByteBudget::TReservation TByteBudget::Charge(std::int64_t bytes) {
+    std::lock_guard lock(FState->Lock);
+    FState->Reserved += bytes;
+    return TReservation(this, bytes, false);
+}
+
+std::int64_t TByteBudget::Reserved() const {
+    std::lock_guard lock(FState->Lock);
+    return FState->Reserved;
+}
+
+void TByteBudget::Give(std::int64_t bytes, bool waits) noexcept {
+    {
+        std::lock_guard lock(FState->Lock);
+        FState->Reserved -= bytes;
+        if (waits) --FState->Waiters;
+    }
+    FState->Changed.notify_all();
+}
+
+TByteBudget::TReservation::TReservation(TReservation&& other) noexcept
+    : FBudget(std::exchange(other.FBudget, nullptr)), FBytes(other.FBytes), FWaits(other.FWaits) {}
+
+TByteBudget::TReservation& TByteBudget::TReservation::operator=(TReservation&& other) noexcept {
+    if (this != &other) {
+        Release();
+        FBudget = std::exchange(other.FBudget, nullptr);
+        FBytes = other.FBytes;
+        FWaits = other.FWaits;
+    }
+    return *this;
+}
+
+TByteBudget::TReservation::~TReservation() { Release(); }
+
+void TByteBudget::TReservation::Release() noexcept {
+    if (FBudget != nullptr) std::exchange(FBudget, nullptr)->Give(FBytes, FWaits);
 }
 
 }  // namespace pix

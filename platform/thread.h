@@ -13,6 +13,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -106,6 +107,54 @@ private:
     bool FFinished = false;
     bool FRefused = false;
     std::shared_ptr<TTicket> FTicket;
+};
+
+// A number of bytes that workers share, such as the memory that may be held at once.
+// A worker reserves what it will hold before it takes it and gives it back through the
+// reservation's end. Requests are served in order; one that does not fit waits until
+// enough is given back, and one larger than the whole budget waits until no other
+// reservation is held, so it runs alone instead of never.
+class TByteBudget {
+public:
+    // The capacity is asked for at each request, so a limit that changes is followed.
+    explicit TByteBudget(std::function<std::int64_t()> capacity);
+    TByteBudget(const TByteBudget&) = delete;
+    TByteBudget& operator=(const TByteBudget&) = delete;
+
+    // Bytes held until destroyed (or moved from). An empty one holds nothing.
+    class TReservation {
+    public:
+        TReservation() = default;
+        TReservation(TReservation&& other) noexcept;
+        TReservation& operator=(TReservation&& other) noexcept;
+        ~TReservation();
+        bool Held() const { return FBudget != nullptr; }
+        std::int64_t Bytes() const { return FBytes; }
+
+    private:
+        friend class TByteBudget;
+        TReservation(TByteBudget* budget, std::int64_t bytes, bool waits)
+            : FBudget(budget), FBytes(bytes), FWaits(waits) {}
+        void Release() noexcept;
+        TByteBudget* FBudget = nullptr;
+        std::int64_t FBytes = 0;
+        bool FWaits = false;
+    };
+
+    // Waits for `bytes` as described above. Gives an empty reservation when a stop is
+    // requested through `stop` first.
+    TReservation Reserve(std::int64_t bytes, std::stop_token stop = {});
+    // Counts bytes that are already held, at once: they leave less room for others, but a
+    // request that waits for no other reservation does not wait for these.
+    TReservation Charge(std::int64_t bytes);
+    // What all reservations hold now.
+    std::int64_t Reserved() const;
+
+private:
+    void Give(std::int64_t bytes, bool waits) noexcept;
+
+    struct TState;
+    std::shared_ptr<TState> FState;
 };
 
 }  // namespace pix

@@ -8,6 +8,8 @@
 #include "platform/span_reader.h"
 #include "thumbs/thumb_messages.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <limits>
 
@@ -26,6 +28,28 @@ void ReadText(const TSpanReader& reader, std::int64_t at, std::uint32_t length,
               std::string& member) {
     const auto bytes = reader.SubSpan(static_cast<std::uint64_t>(at), length);
     member.assign(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+// A thumbnail is never larger than the box it was made for. The sides are taken from the
+// BMP's headers before anything is decoded: a few bytes may declare a raster of gigabytes,
+// and a cache file is reused as it stands, so it would cost that at every visit.
+void CheckThumbnailSize(std::span<const std::uint8_t> bmp, int boxWidth, int boxHeight) {
+    const TSpanReader reader(bmp);
+    constexpr std::uint64_t kInfoAt = 14;  // after the BMP file header
+    // Too short for the sides: the BMP reader refuses such an item with its own message.
+    if (!reader.Contains(kInfoAt, 12)) return;
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+    if (reader.U32(kInfoAt) == 12) {  // the OS/2 core header: 16-bit sides
+        width = reader.U16(kInfoAt + 4);
+        height = reader.U16(kInfoAt + 6);
+    } else {
+        width = static_cast<std::int32_t>(reader.U32(kInfoAt + 4));
+        height = static_cast<std::int32_t>(reader.U32(kInfoAt + 8));
+        if (height < 0) height = -height;  // top-down rows
+    }
+    if (width <= 0 || height <= 0 || width > boxWidth || height > boxHeight)
+        throw EPixError(SInvalidThumbnailFile);
 }
 
 void PutU16(std::uint8_t* p, std::uint16_t v) { StoreLE16(p, v); }
@@ -64,9 +88,23 @@ void WriteNonZero(TStream& stream, std::uint16_t tag, T value) {
     if (value != 0) WriteItem(stream, tag, value);
 }
 
+// A cache file's header: "DTDB", the box (the version is not checked), and a directory
+// offset that leaves room for the entry count in a file of `size` bytes.
+bool HeaderFits(std::span<const std::uint8_t> header, std::int64_t size, int thumbWidth,
+                int thumbHeight) {
+    const TSpanReader reader(header);
+    if (!reader.Contains(0, kThumbCacheHeaderSize)) return false;
+    if (std::memcmp(header.data(), "DTDB", 4) != 0) return false;
+    if (thumbWidth < 0 || thumbHeight < 0 || thumbWidth > 0xFFFF || thumbHeight > 0xFFFF ||
+        reader.U16(6) != thumbWidth || reader.U16(8) != thumbHeight)
+        return false;
+    return std::int64_t{reader.U32(16)} + 4 <= size;
+}
+
 }  // namespace
 
-void ReadThumbRecord(std::span<const std::uint8_t> file, std::int64_t offset, TThumbInfo& info) {
+void ReadThumbRecord(std::span<const std::uint8_t> file, std::int64_t offset, TThumbInfo& info,
+                     int boxWidth, int boxHeight) {
     info.Clear();
     const TSpanReader reader(file);
     if (offset < 0) throw EStreamError(SReadError);
@@ -86,7 +124,9 @@ void ReadThumbRecord(std::span<const std::uint8_t> file, std::int64_t offset, TT
         const auto data = static_cast<std::int64_t>(at + kThumbItemHeaderSize);
         switch (tag) {
             case itThumbnail: {
-                TSpanStream stream(reader.SubSpan(static_cast<std::uint64_t>(data), size));
+                const auto bytes = reader.SubSpan(static_cast<std::uint64_t>(data), size);
+                CheckThumbnailSize(bytes, boxWidth, boxHeight);
+                TSpanStream stream(bytes);
                 auto thumbnail = std::make_unique<TBmpPicture>();
                 thumbnail->ReadFileHeader(stream);
                 thumbnail->LoadFromStream(stream);
@@ -232,18 +272,21 @@ bool TThumbCacheReader::Open(const std::string& fileName, int thumbWidth, int th
     FBytes = {};
     FRemaining = 0;
     try {
+        // The header first: a file of any size that is no cache file for this box is not
+        // read whole.
+        const TFileHead head = ReadFileHead(fileName, kThumbCacheHeaderSize);
+        if (!HeaderFits(head.Bytes, head.Size, thumbWidth, thumbHeight)) return false;
         FView = TFileView::Open(fileName, fmOpenRead | fmShareDenyWrite);
     } catch (const EPixError&) {
         return false;  // missing, empty or unreadable: nothing to reuse
     }
     FBytes = FView->Bytes();
-    const TSpanReader reader(FBytes);
-    if (!reader.Contains(0, kThumbCacheHeaderSize)) return false;
-    if (std::memcmp(FBytes.data(), "DTDB", 4) != 0) return false;
-    if (reader.U16(6) != static_cast<std::uint16_t>(thumbWidth) ||
-        reader.U16(8) != static_cast<std::uint16_t>(thumbHeight) || thumbWidth < 0 ||
-        thumbHeight < 0 || thumbWidth > 0xFFFF || thumbHeight > 0xFFFF)
+    FBoxWidth = thumbWidth;
+    FBoxHeight = thumbHeight;
+    // Checked again: the file may have been replaced in between.
+    if (!HeaderFits(FBytes, static_cast<std::int64_t>(FBytes.size()), thumbWidth, thumbHeight))
         return false;
+    const TSpanReader reader(FBytes);
     FPosition = reader.U32(16);
     // The count is read here, so a directory offset outside the file fails at once.
     try {
@@ -270,12 +313,13 @@ bool TThumbCacheReader::NextEntry(TThumbCacheEntry& entry) {
 }
 
 void TThumbCacheReader::ReadRecord(std::int32_t offset, TThumbInfo& info) const {
-    ReadThumbRecord(FBytes, offset, info);
+    ReadThumbRecord(FBytes, offset, info, FBoxWidth, FBoxHeight);
 }
 
 void WriteThumbCache(const std::string& fileName, int thumbWidth, int thumbHeight,
                      const std::vector<std::span<const std::uint8_t>>& records,
-                     const std::vector<TThumbCacheEntry>& entries) {
+                     const std::vector<TThumbCacheEntry>& entries, std::stop_token stop) {
+    RemoveStaleTemporaryFiles(fileName, std::chrono::hours(24));
     std::uint64_t recordsSize = 0;
     for (const auto& piece : records) recordsSize += piece.size();
     if (recordsSize > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max() -
@@ -304,9 +348,20 @@ void WriteThumbCache(const std::string& fileName, int thumbWidth, int thumbHeigh
     PutU32(header + 16, static_cast<std::uint32_t>(recordsSize + kThumbCacheHeaderSize));
 
     TAtomicFile file(fileName);
+    // In pieces, so that a stop (the program asked to end) does not wait for a file of
+    // hundreds of megabytes; the temporary file then goes with `file`.
+    const auto write = [&](std::span<const std::uint8_t> bytes) {
+        constexpr std::size_t kPiece = std::size_t{4} << 20;
+        for (std::size_t at = 0; at < bytes.size(); at += kPiece) {
+            if (stop.stop_requested()) throw EPixError(SThumbCacheWriteCancelled);
+            const std::size_t count = std::min(kPiece, bytes.size() - at);
+            file.Write(bytes.data() + at, count);
+        }
+    };
     file.Write(header, sizeof header);
-    for (const auto& piece : records) file.Write(piece.data(), piece.size());
-    file.Write(directory.Data().data(), directory.Data().size());
+    for (const auto& piece : records) write(piece);
+    write(directory.Data());
+    if (stop.stop_requested()) throw EPixError(SThumbCacheWriteCancelled);
     file.Commit();
 }
 

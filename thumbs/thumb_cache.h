@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -54,10 +55,13 @@ enum : std::uint16_t {
 
 // Reads the record at `offset` of the cache file's bytes into `info`, which is cleared
 // first; FileDate is left 0. Throws EPixError("Invalid thumbnail file") when the record
-// does not start with its tag, EStreamError when it runs past the end of the bytes or an
-// item runs past the record's length, and the BMP reader's error when the thumbnail item
-// cannot be decoded. The thumbnail item is decoded from its own bytes only.
-void ReadThumbRecord(std::span<const std::uint8_t> file, std::int64_t offset, TThumbInfo& info);
+// does not start with its tag or its thumbnail is empty or larger than the box
+// boxWidth x boxHeight, EStreamError when it runs past the end of the bytes or an item runs
+// past the record's length, and the BMP reader's error when the thumbnail item cannot be
+// decoded. The thumbnail item is decoded from its own bytes only, and only once its
+// header has passed the size check.
+void ReadThumbRecord(std::span<const std::uint8_t> file, std::int64_t offset, TThumbInfo& info,
+                     int boxWidth, int boxHeight);
 
 // The bytes of the record at `offset`: its header and the length the header gives. Throws
 // EPixError("Invalid thumbnail file") for a wrong tag and EStreamError past the end.
@@ -87,7 +91,7 @@ public:
     // The next directory entry; false after the last. Throws EStreamError when the
     // directory runs past the end of the file.
     bool NextEntry(TThumbCacheEntry& entry);
-    // The record of an entry, as ReadThumbRecord.
+    // The record of an entry, as ReadThumbRecord with the box the file was opened for.
     void ReadRecord(std::int32_t offset, TThumbInfo& info) const;
     // The whole file; valid while the reader lives.
     std::span<const std::uint8_t> Bytes() const { return FBytes; }
@@ -97,15 +101,19 @@ private:
     std::span<const std::uint8_t> FBytes;
     std::uint32_t FRemaining = 0;
     std::int64_t FPosition = 0;
+    int FBoxWidth = 0;
+    int FBoxHeight = 0;
 };
 
 // Writes a complete cache file: header, the records (the pieces of `records` back to back,
 // each made by AppendThumbRecord or taken whole from an older cache file), the directory of
-// `entries` in their order. The file appears whole or not
-// at all: it is written under a temporary name beside the target and renamed over it, and
-// any failure removes the temporary file, keeps an older cache and raises the error.
+// `entries` in their order. The file appears whole or not at all: it is written under a
+// temporary name beside the target and renamed over it, and any failure removes the
+// temporary file, keeps an older cache and raises the error. A stop requested through
+// `stop` ends the write the same way, with EPixError("Thumbnail cache write cancelled").
+// Temporary files of earlier writes that were killed, older than a day, are removed first.
 void WriteThumbCache(const std::string& fileName, int thumbWidth, int thumbHeight,
                      const std::vector<std::span<const std::uint8_t>>& records,
-                     const std::vector<TThumbCacheEntry>& entries);
+                     const std::vector<TThumbCacheEntry>& entries, std::stop_token stop = {});
 
 }  // namespace pix

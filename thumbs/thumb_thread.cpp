@@ -4,7 +4,9 @@
 #include "formats/format_table.h"
 #include "imaging/stream.h"
 #include "platform/error.h"
+#include "platform/file_io.h"
 #include "platform/file_system.h"
+#include "thumbs/image_signature.h"
 #include "thumbs/thumb_cache.h"
 #include "thumbs/thumb_messages.h"
 
@@ -40,11 +42,48 @@ bool NameLess(const std::string& a, const std::string& b) {
 constexpr std::size_t kCacheBatchCount = 64;
 constexpr auto kCacheBatchTime = std::chrono::milliseconds(20);
 
-// One piece of work of RunInOrder: the entry it made and whether that worked.
+// What the workers of all loads hold at once: the files they read whole, the pictures
+// decoded from them and the cache files read. Twice the largest picture leaves room for a
+// file of the largest size with a picture as large; a worker reserves its part before it
+// opens a file, so four workers on four huge files take turns instead of taking it all.
+TByteBudget& MemoryBudget() {
+    static TByteBudget budget([] { return static_cast<std::int64_t>(2 * PictureMemoryLimit()); });
+    return budget;
+}
+
+// What a worker reserves for a file of `size` bytes: the file read whole and a picture up
+// to that size (an uncompressed picture is about as large as its file), within the limit
+// of a picture.
+std::int64_t FileMemory(std::int64_t size) {
+    return size + std::min(size, static_cast<std::int64_t>(PictureMemoryLimit()));
+}
+
+// One piece of work of RunInOrder: the entry it made, whether that worked, and the date
+// under which the new cache file keeps it.
 struct TSlot {
     TThumbInfo Info;
     bool Ok = false;
+    std::int32_t Key = -1;
 };
+
+// Whether a cache entry's date still stands for the file. A -1 stands for a missing file
+// and for one dated outside the packed form's years; only the latter matches it, so that
+// such a file is not made again at every visit.
+bool DateMatches(std::int32_t stored, const TFileDate& date) {
+    return date.Exists && stored == date.Age;
+}
+
+// The date kept for an entry made from the file dated `date`. A file written within the
+// last 2-second step (still being written by the acquisition system, perhaps) can change
+// again under the same date: its entry is kept under a date whose seconds read 60, which
+// no file has, so the next load makes it again.
+std::int32_t CacheKey(const TFileDate& date) {
+    if (date.Settled) return date.Age;
+    constexpr std::uint32_t kSecondsField = 0x1F;
+    constexpr std::uint32_t kSixtySeconds = 30;
+    return static_cast<std::int32_t>((static_cast<std::uint32_t>(date.Age) & ~kSecondsField) |
+                                     kSixtySeconds);
+}
 
 // Runs produce(position, slot) for positions 0..count-1 on `workers` threads (on this thread
 // alone when workers < 2) and consume(position, slot) on this thread in position order,
@@ -182,6 +221,7 @@ void TThumbThread::Execute() {
             Thread.FCache.reset();
             Thread.FReused.clear();
             Thread.FOldCache.reset();
+            Thread.FOldCacheMemory = {};
         }
     } freeCache{*this};
     ReadCache();
@@ -201,6 +241,8 @@ void TThumbThread::ReadCache() {
     FOldCache = std::make_unique<TThumbCacheReader>();
     TThumbCacheReader& reader = *FOldCache;
     if (!reader.Open(CacheFileName(FDirectory), ThumbWidth, ThumbHeight)) return;
+    // Held until the new file is written, since the records taken over stay in it.
+    FOldCacheMemory = MemoryBudget().Charge(static_cast<std::int64_t>(reader.Bytes().size()));
 
     // The directory entries of unchanged files, in the directory's order. A directory that
     // breaks off ends the list; what came before is still used.
@@ -210,22 +252,62 @@ void TThumbThread::ReadCache() {
     };
     std::vector<TCandidate> candidates;
     std::vector<bool> taken(static_cast<std::size_t>(FFiles.Count()), false);
+    // The bytes each entry's record covers, for the sharing check below.
+    struct TRange {
+        std::int64_t Begin, End;
+        std::size_t Candidate;  // SIZE_MAX for an entry that is not reused
+    };
+    constexpr std::size_t kNoCandidate = std::numeric_limits<std::size_t>::max();
+    std::vector<TRange> ranges;
     try {
         TThumbCacheEntry entry;
         while (!Terminated() && reader.NextEntry(entry)) {
+            if (entry.Offset <= 0) continue;
+            std::size_t candidate = kNoCandidate;
             const int index = FFiles.Find(entry.Name);
-            if (index < 0) continue;  // removed since
-            // A date of -1 stands for a missing file and never matches.
-            if (entry.FileDate == -1 || entry.Offset <= 0 ||
-                taken[static_cast<std::size_t>(index)] ||
-                FileAge(FDirectory + entry.Name) != entry.FileDate)
-                continue;
-            taken[static_cast<std::size_t>(index)] = true;
-            candidates.push_back(TCandidate{index, entry});
+            // A removed file is skipped, and so is a changed one.
+            if (index >= 0 && !taken[static_cast<std::size_t>(index)] &&
+                DateMatches(entry.FileDate, ReadFileDate(FDirectory + entry.Name))) {
+                taken[static_cast<std::size_t>(index)] = true;
+                candidate = candidates.size();
+                candidates.push_back(TCandidate{index, entry});
+            }
+            try {
+                const auto record = ThumbRecordBytes(reader.Bytes(), entry.Offset);
+                ranges.push_back(TRange{entry.Offset,
+                                        entry.Offset + static_cast<std::int64_t>(record.size()),
+                                        candidate});
+            } catch (const std::exception&) {
+                // A reused entry fails again when its record is read.
+            }
         }
     } catch (const std::exception&) {
         // The entries before the break are still good.
     }
+    // The writer gives every entry a record of its own, back to back. Records that two
+    // entries share, or that lie inside one another, come from a hand-made file, and each
+    // entry would copy them into the new file once more: none of them is reused, and their
+    // files are made afresh.
+    std::vector<bool> shared(candidates.size(), false);
+    std::sort(ranges.begin(), ranges.end(),
+              [](const TRange& a, const TRange& b) { return a.Begin < b.Begin; });
+    for (std::size_t first = 0; first < ranges.size();) {
+        std::size_t last = first + 1;
+        std::int64_t end = ranges[first].End;
+        while (last < ranges.size() && ranges[last].Begin < end) {
+            end = std::max(end, ranges[last].End);
+            ++last;
+        }
+        if (last - first > 1) {
+            for (std::size_t i = first; i < last; ++i)
+                if (ranges[i].Candidate != kNoCandidate) shared[ranges[i].Candidate] = true;
+        }
+        first = last;
+    }
+    std::vector<TCandidate> own;
+    for (std::size_t i = 0; i < candidates.size(); ++i)
+        if (!shared[i]) own.push_back(std::move(candidates[i]));
+    candidates = std::move(own);
 
     // The records are taken in the directory's order; the first one that fails ends the
     // reuse, as a damaged cache costs only its reuse and every file without an entry is
@@ -319,20 +401,30 @@ void TThumbThread::MakeThumbnails() {
     RunInOrder(
         count, workers, 2 * workers, [this] { return Terminated(); },
         [&](int position, TSlot& slot) {
-            MakeOne(todo[static_cast<std::size_t>(position)], slot.Info);
+            MakeOne(todo[static_cast<std::size_t>(position)], slot.Info, slot.Key);
         },
         [&](int position, TSlot& slot) {
             const int index = todo[static_cast<std::size_t>(position)];
             FIndex = index;
-            Deliver(index, slot.Info);
+            Deliver(index, slot.Info, slot.Key);
             return true;
         });
 }
 
-void TThumbThread::MakeOne(int index, TThumbInfo& info) {
+void TThumbThread::MakeOne(int index, TThumbInfo& info, std::int32_t& key) {
+    const std::string path = FDirectory + FFiles[index].Name;
+    // The date read before the file is decoded: a file that is written on afterwards gets
+    // a new date and is made again next time.
+    key = CacheKey(ReadFileDate(path));
     try {
-        MakeThumbInfo(FDirectory + FFiles[index].Name, ThumbWidth, ThumbHeight, info,
-                      StopToken());
+        // The first bytes tell whether the file can be a picture of its kind at all; only
+        // then is it read whole, and only once the memory it takes is free.
+        const TFileHead head = ReadFileHead(path, kImageSignatureBytes);
+        if (!HasImageSignature(ImageFormatForFile(path).Format, head.Bytes, head.Size)) return;
+        const TByteBudget::TReservation memory =
+            MemoryBudget().Reserve(FileMemory(head.Size), StopToken());
+        if (!memory.Held()) return;  // terminated while waiting
+        MakeThumbInfo(path, ThumbWidth, ThumbHeight, info, StopToken());
     } catch (...) {
         // A file that cannot be made into an entry keeps a cell without a picture and is
         // tried again at the next load; nothing is reported.
@@ -340,7 +432,7 @@ void TThumbThread::MakeOne(int index, TThumbInfo& info) {
     }
 }
 
-void TThumbThread::Deliver(int index, TThumbInfo& made) {
+void TThumbThread::Deliver(int index, TThumbInfo& made, std::int32_t key) {
     if (!made.Thumbnail) return;
     FChanged = true;
     Info.Clear();
@@ -350,9 +442,7 @@ void TThumbThread::Deliver(int index, TThumbInfo& made) {
         const std::int64_t offset = AppendThumbRecord(*FCache, Info) + FReusedSize;
         if (offset > std::numeric_limits<std::int32_t>::max()) throw EPixError(SThumbCacheTooLarge);
         file.Offset = static_cast<std::int32_t>(offset);
-        // The date read before the file was decoded: a file still being written then gets
-        // a new date and is made again next time.
-        file.FileDate = Info.FileDate;
+        file.FileDate = key;
     } catch (const std::exception&) {
         file.Offset = 0;  // not kept in the cache file; made again next time
     }
@@ -370,10 +460,11 @@ void TThumbThread::WriteCache() {
     std::vector<std::span<const std::uint8_t>> records = FReused;
     records.emplace_back(FCache->Data());
     try {
-        WriteThumbCache(CacheFileName(FDirectory), ThumbWidth, ThumbHeight, records, entries);
+        WriteThumbCache(CacheFileName(FDirectory), ThumbWidth, ThumbHeight, records, entries,
+                        StopToken());
     } catch (const std::exception&) {
-        // A read-only folder or a full medium: the old cache stays as it was, and the
-        // thumbnails are made again next time.
+        // A read-only folder, a full medium or a stop: the old cache stays as it was, and
+        // the thumbnails are made again next time.
     }
 }
 

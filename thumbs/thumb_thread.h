@@ -24,7 +24,7 @@ class TThumbCacheReader;
 struct TThumbFile {
     std::string Name;            // no path
     std::int32_t Offset = 0;     // the record's offset in the new cache file; 0 = none yet
-    std::int32_t FileDate = -1;  // the date the record was made from; -1 never matches
+    std::int32_t FileDate = -1;  // the date the record is kept under in the new cache file
 };
 
 // The folder's file names in ascending order without regard to ASCII case; names that
@@ -89,8 +89,9 @@ private:
     void MakeThumbnails();
     // The number of workers for `pieces` pieces of work.
     int Workers(int pieces) const;
-    void MakeOne(int index, TThumbInfo& info);
-    void Deliver(int index, TThumbInfo& info);
+    // Makes the entry of the file at `index` into `info`, and `key` the date to keep it under.
+    void MakeOne(int index, TThumbInfo& info, std::int32_t& key);
+    void Deliver(int index, TThumbInfo& info, std::int32_t key);
     void WriteCache();
 
     std::string FDirectory;
@@ -99,6 +100,7 @@ private:
     // The records of the new cache file: first those taken unchanged from the old file
     // (pieces of its bytes, which FOldCache keeps), then the ones made here, in FCache.
     std::unique_ptr<TThumbCacheReader> FOldCache;
+    TByteBudget::TReservation FOldCacheMemory;
     std::vector<std::span<const std::uint8_t>> FReused;
     std::int64_t FReusedSize = 0;
     std::unique_ptr<TMemoryStream> FCache;

@@ -7,17 +7,21 @@
 The copy gets a file "broken.jpg" that is no picture. The first run makes every sample
 and nothing for broken.jpg and writes the folder's cache file; the second takes every
 sample from the cache. Also: one decoder or several write the same cache file, another
-box size ignores the cache, --quiet prints only the summary, a missing folder and bad
-options fail with their exit status. Exit status 0 when every check passed, 1 otherwise.
-Needs only the standard library.
+box size ignores the cache, --quiet prints only the summary, SIGINT and SIGTERM stop a run
+and keep the old cache, a missing or unreadable folder and bad options fail with their
+exit status. Exit status 0 when every check passed, 1 otherwise. Needs only the standard
+library (and setpriv, as root, to read as another user).
 """
 
+import errno
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 
 CACHE = "pixorama.dtd"
 IMAGE_EXTENSIONS = (".tif", ".tiff", ".tim", ".bmp", ".jpg", ".jpeg", ".png", ".psd")
@@ -85,6 +89,11 @@ def main():
             f.write(b"\xff\xd8\xff\xe0 this is not a JPEG at all" * 4)
         with open(os.path.join(folder, "notes.txt"), "w") as f:
             f.write("not listed\n")
+        # An hour old: an entry made from a file written within the last 2 seconds is made
+        # again at the next run.
+        settled = time.time() - 3600
+        for name in os.listdir(folder):
+            os.utime(os.path.join(folder, name), (settled, settled))
         sample_names = sorted((n for n in os.listdir(folder) if n.lower().endswith(IMAGE_EXTENSIONS)
                                and n != "broken.jpg"), key=sort_key)
         check(len(sample_names) >= 5, "too few samples in %s" % samples)
@@ -135,11 +144,56 @@ def main():
         entries, order, counts = parse(out, "--box 50x40")
         check(counts == (count, 0, count - 1, 1), "--box 50x40: summary %s" % (counts,))
 
+        # SIGINT and SIGTERM stop the run where it is: the old cache stays, no temporary
+        # file is left, the summary is still printed, and the status is 128 + the signal.
+        busy = os.path.join(tmp, "busy")
+        os.mkdir(busy)
+        sample = os.path.join(folder, sample_names[0])
+        for i in range(600):
+            os.link(sample, os.path.join(busy, "%03d-%s" % (i, sample_names[0])))
+        run(cli, busy, "--box", "20x20", "--quiet")
+        busy_cache = read_bytes(os.path.join(busy, CACHE))
+        for signal_number in (signal.SIGINT, signal.SIGTERM):
+            child = subprocess.Popen([cli, "thumbs", busy, "--threads", "1"],
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            child.stdout.readline()  # the first lines: the run is under way
+            child.send_signal(signal_number)
+            out, err = child.communicate(timeout=60)
+            what = "signal %d" % signal_number
+            check(child.returncode == 128 + signal_number,
+                  "%s: exit status %d" % (what, child.returncode))
+            last = out.decode("utf-8", "replace").splitlines()[-1:]
+            summary = SUMMARY.match(last[0]) if last else None
+            check(summary is not None and int(summary.group(3)) < 600,
+                  "%s: summary %r" % (what, last))
+            check(read_bytes(os.path.join(busy, CACHE)) == busy_cache,
+                  "%s: the cache file changed" % what)
+            leftovers = [n for n in os.listdir(busy) if n.startswith(CACHE + ".tmp")]
+            check(leftovers == [], "%s: left %s" % (what, leftovers))
+
         # Failures: a missing folder, bad options.
         code, out, err = run(cli, os.path.join(tmp, "missing"))
         check(code == 1, "missing folder: exit status %d" % code)
         check("folder not found" in err, "missing folder: message %r" % err)
         check(out == "", "missing folder: output %r" % out)
+        # A folder that cannot be read fails the same way, with the system's reason. Root
+        # reads every folder, so as root the command runs as nobody.
+        closed = os.path.join(tmp, "closed")
+        os.mkdir(closed, 0)
+        prefix = []
+        if os.geteuid() == 0:
+            os.chmod(tmp, 0o755)
+            prefix = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
+        if prefix and shutil.which("setpriv") is None:
+            print("SKIP: an unreadable folder: no setpriv to run as another user than root")
+        else:
+            result = subprocess.run(prefix + [cli, "thumbs", closed], capture_output=True,
+                                    timeout=120)
+            err = result.stderr.decode("utf-8", "replace")
+            check(result.returncode == 1, "unreadable folder: exit status %d" % result.returncode)
+            check(err == "pixorama-cli: %s: %s\n" % (closed, os.strerror(errno.EACCES)),
+                  "unreadable folder: message %r" % err)
+        os.chmod(closed, 0o755)
         for args in (["--box", "0x40", folder], ["--box", "50", folder], ["--threads", "x", folder],
                      [], [folder, folder]):
             code, out, err = run(cli, *args)

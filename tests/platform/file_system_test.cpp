@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
@@ -62,6 +63,19 @@ TEST(FileAgeTest, MissingFilesFoldersAndUnpackableDatesGiveMinusOne) {
     WriteFile(old, "x");
     SetLocalMtime(old, 1975, 6, 1, 12, 0, 0);  // before the packed form's epoch
     EXPECT_EQ(FileAge(old), -1);
+
+    // What the thumbnail cache keys on: a -1 of a file outside the packed range is told
+    // from a missing one, and a file written within the last 2 seconds or in the future is
+    // not settled.
+    EXPECT_FALSE(ReadFileDate(dir.File("missing.tif")).Exists);
+    const TFileDate past = ReadFileDate(old);
+    EXPECT_TRUE(past.Exists && past.Settled && !past.InDosRange);
+    const std::string fresh = dir.File("fresh.tif");
+    WriteFile(fresh, "x");
+    const TFileDate now = ReadFileDate(fresh);
+    EXPECT_TRUE(now.Exists && now.InDosRange && !now.Settled);
+    SetLocalMtime(fresh, 2099, 1, 1, 0, 0, 0);
+    EXPECT_FALSE(ReadFileDate(fresh).Settled);
 }
 
 TEST(DosDateTimeTest, PackAndUnpackAreInverse) {
@@ -171,6 +185,17 @@ TEST(FindFilesTest, MissingFolderGivesAnEmptyList) {
     TTempDir dir;
     EXPECT_TRUE(FindFiles(dir.File("missing"), {"*.*"}).empty());
     EXPECT_TRUE(FindFiles("", {"*.*"}).empty());
+    // Why a folder lists nothing, for those who report it.
+    WriteFile(dir.File("plain"), "x");
+    EXPECT_EQ(DirectoryListError(dir.Path().string()), 0);
+    EXPECT_EQ(DirectoryListError(dir.File("missing")), ENOENT);
+    EXPECT_EQ(DirectoryListError(dir.File("plain")), ENOTDIR);
+    const test::TPermissionsHold permissions;
+    if (!permissions.Active()) GTEST_SKIP() << "cannot make an unreadable folder hold for root";
+    fs::create_directory(dir.Path() / "closed");
+    fs::permissions(dir.Path() / "closed", fs::perms::none);
+    EXPECT_EQ(DirectoryListError(dir.File("closed")), EACCES);
+    fs::permissions(dir.Path() / "closed", fs::perms::owner_all);
 }
 
 struct TPathCase {

@@ -4,15 +4,18 @@
 #include "thread_support.h"
 
 #include "platform/error.h"
+#include "platform/signals.h"
 
 #include <QCoreApplication>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <csignal>
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <stop_token>
 #include <string>
 #include <thread>
 #include <vector>
@@ -300,6 +303,65 @@ TEST_F(ThreadTest, ManyThreadsSynchronizingAtOnce) {
     for (auto& thread : threads) thread->Resume();
     for (auto& thread : threads) thread->WaitFor();
     EXPECT_EQ(total, kThreads * kCalls);
+}
+
+}  // namespace
+}  // namespace pix
+
+namespace pix {
+namespace {
+
+TEST_F(ThreadTest, TerminationSignalsArriveOnTheMainThreadAndLeaveWithTheObject) {
+    struct sigaction before {};
+    sigaction(SIGTERM, nullptr, &before);
+    std::vector<int> arrived;
+    std::thread::id where;
+    {
+        const TTerminationSignals termination([&](int signal) {
+            arrived.push_back(signal);
+            where = std::this_thread::get_id();
+        });
+        raise(SIGINT);
+        raise(SIGTERM);
+        EXPECT_TRUE(WaitUntil([&] { return arrived.size() == 2; }));
+    }
+    EXPECT_EQ(arrived, (std::vector<int>{SIGINT, SIGTERM}));
+    EXPECT_EQ(where, std::this_thread::get_id());
+    struct sigaction after {};
+    sigaction(SIGTERM, nullptr, &after);
+    EXPECT_EQ(after.sa_handler, before.sa_handler);
+}
+
+TEST(ByteBudgetTest, WaitsForRoomRunsOversizedRequestsAloneAndStops) {
+    using namespace std::chrono_literals;
+    TByteBudget budget([] { return std::int64_t{100}; });
+    auto a = budget.Reserve(60);
+    auto b = budget.Reserve(40);  // fits exactly
+    // A waiter that is stopped gives its turn up; the requests behind it go on.
+    std::stop_source stop;
+    std::thread stopped([&] { EXPECT_FALSE(budget.Reserve(10, stop.get_token()).Held()); });
+    std::this_thread::sleep_for(20ms);
+    stop.request_stop();
+    stopped.join();
+    b = {};
+    // More than the whole budget: it waits while another reservation is held, then runs
+    // alone.
+    std::atomic<bool> ran{false};
+    std::thread alone([&] {
+        auto r = budget.Reserve(150);
+        EXPECT_EQ(budget.Reserved(), 150);
+        ran = true;
+    });
+    std::this_thread::sleep_for(50ms);
+    EXPECT_FALSE(ran);
+    a = {};
+    alone.join();
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(budget.Reserved(), 0);
+    // Bytes charged without waiting leave less room, yet a request alone still runs.
+    auto held = budget.Charge(90);
+    EXPECT_TRUE(budget.Reserve(80).Held());
+    EXPECT_EQ(budget.Reserved(), 90);
 }
 
 }  // namespace

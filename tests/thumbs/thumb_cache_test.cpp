@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -123,7 +125,7 @@ TEST_P(ThumbRecordRoundTripTest, ReadsBackWhatWasAppended) {
     TThumbInfo back;
     back.Comment = "left over from before";  // the reader clears its target first
     back.FileDate = 77;
-    ReadThumbRecord(file, 24, back);
+    ReadThumbRecord(file, 24, back, 112, 96);
     ExpectSameInfo(info, back);
     EXPECT_EQ(back.FileDate, 0);
 }
@@ -161,7 +163,7 @@ TEST(ThumbRecordTest, LeavesOutWhatIsNotKnown) {
     EXPECT_EQ(U16(file, 30), 65535);
     EXPECT_EQ(U32(file, 32), 0u);
     TThumbInfo back;
-    ReadThumbRecord(file, 24, back);
+    ReadThumbRecord(file, 24, back, 112, 96);
     EXPECT_EQ(back.Width, 0);
     EXPECT_EQ(back.RecordTime.wMonth, 0);
 }
@@ -176,7 +178,7 @@ TEST(ThumbRecordTest, SecondRecordOffsetCountsTheHeaderAndTheFirst) {
     Bytes file(24, 0);
     file.insert(file.end(), records.Data().begin(), records.Data().end());
     TThumbInfo back;
-    ReadThumbRecord(file, 24 + 22, back);
+    ReadThumbRecord(file, 24 + 22, back, 112, 96);
     EXPECT_EQ(back.Comment, "two");
     EXPECT_EQ(back.DataSize, 0);
 }
@@ -211,7 +213,7 @@ TEST(ThumbRecordTest, SkipsUnknownItemsAndStopsAtTheEndItem) {
                                     {65535, {}},
                                     {18, i32}});  // after the end: not read
     TThumbInfo info;
-    ReadThumbRecord(record, 0, info);
+    ReadThumbRecord(record, 0, info, 112, 96);
     EXPECT_EQ(info.DataSize, 99);
     EXPECT_EQ(info.BitCount, 16);
     EXPECT_EQ(info.ImageCount, 0);
@@ -224,7 +226,7 @@ TEST(ThumbRecordTest, RecordWithoutEndItemEndsAtItsLength) {
     Bytes record = RawRecord({{139, i32}});
     record.resize(record.size() + 20, 0xFF);  // what follows is not part of the record
     TThumbInfo info;
-    ReadThumbRecord(record, 0, info);
+    ReadThumbRecord(record, 0, info, 112, 96);
     EXPECT_EQ(info.ImageNumber, 5);
 }
 
@@ -233,7 +235,7 @@ TEST(ThumbRecordTest, RefusesBrokenRecords) {
     EXPECT_THROW(
         {
             TThumbInfo info;
-            ReadThumbRecord(RawRecord({{128, Bytes(4, 0)}}), 0, info);
+            ReadThumbRecord(RawRecord({{128, Bytes(4, 0)}}), 0, info, 112, 96);
         },
         EStreamError);
     // An item whose length runs past the end of the bytes.
@@ -242,13 +244,13 @@ TEST(ThumbRecordTest, RefusesBrokenRecords) {
     EXPECT_THROW(
         {
             TThumbInfo info;
-            ReadThumbRecord(record, 0, info);
+            ReadThumbRecord(record, 0, info, 112, 96);
         },
         EStreamError);
     // Offsets outside the bytes.
     TThumbInfo info;
-    EXPECT_THROW(ReadThumbRecord(record, -1, info), EStreamError);
-    EXPECT_THROW(ReadThumbRecord(record, static_cast<std::int64_t>(record.size()), info),
+    EXPECT_THROW(ReadThumbRecord(record, -1, info, 112, 96), EStreamError);
+    EXPECT_THROW(ReadThumbRecord(record, static_cast<std::int64_t>(record.size()), info, 112, 96),
                  EStreamError);
 }
 
@@ -261,13 +263,13 @@ TEST(ThumbRecordTest, ItemRunningPastItsRecordIsAnError) {
     Bytes record = RawRecord({{139, i32}, {65535, {}}});
     Put32(record, 2, 6);  // the record ends inside item 139's data
     TThumbInfo info;
-    EXPECT_THROW(ReadThumbRecord(record, 0, info), EStreamError);
+    EXPECT_THROW(ReadThumbRecord(record, 0, info, 112, 96), EStreamError);
 
     TThumbInfo full;
     FillAll(full);
     Bytes file = FileOfRecord(full);
     Put32(file, 24 + 2, 6);  // only item 1's header belongs to the record
-    EXPECT_THROW(ReadThumbRecord(file, 24, info), EStreamError);
+    EXPECT_THROW(ReadThumbRecord(file, 24, info, 112, 96), EStreamError);
 }
 
 TEST(ThumbRecordTest, EveryTruncationIsAStreamError) {
@@ -279,7 +281,7 @@ TEST(ThumbRecordTest, EveryTruncationIsAStreamError) {
         const Bytes part(record.begin(), record.begin() + static_cast<std::ptrdiff_t>(cut));
         TThumbInfo back;
         try {
-            ReadThumbRecord(part, 0, back);
+            ReadThumbRecord(part, 0, back, 112, 96);
             ADD_FAILURE() << "no error for a record cut at " << cut;
         } catch (const EStreamError&) {
         } catch (const std::exception& e) {
@@ -562,6 +564,20 @@ INSTANTIATE_TEST_SUITE_P(
                                       f[record + 12] = 'X';  // the "BM" of item 1's data
                                   },
                                   kBmpError},
+                      // The BMP's sides as its header states them, checked against the box
+                      // before a raster is made: 113 x 1 fits the stored rows, and would be
+                      // decoded.
+                      TDamageCase{"ThumbnailWiderThanTheBox",
+                                  [](Bytes& f, std::size_t record, std::size_t) {
+                                      Put32(f, record + 12 + 18, 113);
+                                      Put32(f, record + 12 + 22, 1);
+                                  },
+                                  kInvalidRecord},
+                      TDamageCase{"ThumbnailOfNoRows",
+                                  [](Bytes& f, std::size_t record, std::size_t) {
+                                      Put32(f, record + 12 + 22, 0);
+                                  },
+                                  kInvalidRecord},
                       TDamageCase{"ThumbnailLongerThanItsItem",
                                   [](Bytes& f, std::size_t record, std::size_t) {
                                       // The BMP is decoded from its item's bytes only, not from
@@ -646,6 +662,7 @@ std::vector<std::string> TempFiles(const fs::path& dir) {
         const std::string name = item.path().filename().string();
         if (name.rfind("pixorama.dtd.tmp", 0) == 0) names.push_back(name);
     }
+    std::sort(names.begin(), names.end());
     return names;
 }
 
@@ -673,6 +690,37 @@ TEST(ThumbCacheWriteTest, FailureKeepsWhatWasThereAndLeavesNoTemporaryFile) {
         WriteThumbCache((file / "pixorama.dtd").string(), 112, 96, Pieces(records), entries),
         EOSError);
     EXPECT_EQ(test::ReadFile(file.string()), "x");
+}
+
+TEST(ThumbCacheWriteTest, AStopKeepsTheOldFileAndOldTemporaryFilesAreRemoved) {
+    test::TTempDir dir;
+    const std::string path = dir.File("pixorama.dtd");
+    WriteThumbCache(path, 112, 96, {}, {});
+    const std::string before = test::ReadFile(path);
+    // Left by writers that were killed: ours when the name is the cache's, ".tmp" and six
+    // letters or digits; removed once a day old, since a younger one may be in progress.
+    const auto twoDaysAgo = fs::file_time_type::clock::now() - std::chrono::hours(48);
+    for (const char* name : {"pixorama.dtd.tmpAb12Cd", "pixorama.dtd.tmpAb12Cde", "x.tmpAb12Cd"}) {
+        test::WriteFile(dir.File(name), "left");
+        fs::last_write_time(dir.File(name), twoDaysAgo);
+    }
+    test::WriteFile(dir.File("pixorama.dtd.tmpXy34Zw"), "in progress");
+    TThumbInfo info;
+    info.DataSize = 5;
+    TMemoryStream records;
+    const std::int32_t offset = AppendThumbRecord(records, info);
+    std::stop_source stop;
+    stop.request_stop();
+    try {
+        WriteThumbCache(path, 112, 96, Pieces(records), {{1, offset, "a.bmp"}}, stop.get_token());
+        ADD_FAILURE() << "written despite the stop";
+    } catch (const EPixError& e) {
+        EXPECT_STREQ(e.what(), SThumbCacheWriteCancelled);
+    }
+    EXPECT_EQ(test::ReadFile(path), before);
+    EXPECT_EQ(TempFiles(dir.Path()),
+              (std::vector<std::string>{"pixorama.dtd.tmpAb12Cde", "pixorama.dtd.tmpXy34Zw"}));
+    EXPECT_TRUE(fs::exists(dir.File("x.tmpAb12Cd")));
 }
 
 TEST(ThumbCacheWriteTest, ReadOnlyFolderKeepsTheOldFile) {

@@ -5,6 +5,8 @@
 #include "thread_support.h"
 
 #include "formats/bmp_picture.h"
+#include "imaging/stream.h"
+#include "platform/file_io.h"
 #include "platform/file_system.h"
 #include "thumbs/entry_support.h"
 #include "thumbs/thumb_cache.h"
@@ -18,6 +20,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -183,8 +186,21 @@ protected:
         CopySample("mosaic-4-fields.tif", File("j-mosaic.tiff"));
         fs::copy_file(fs::path(PIXORAMA_TESTS_DATA) / "psd" / "window-32x2.tim", File("k.tim"));
         CopySample("false-colour-512x384.jpg", File("l.jpeg"));
+        Settle();
     }
     static constexpr int kFilledCount = 11;
+
+    // Dates the files of the folder written in the last minute (but the cache) an hour
+    // back: an entry made from a file written within the last 2 seconds is kept so that it
+    // is made again.
+    void Settle() const {
+        const auto recent = fs::file_time_type::clock::now() - 60s;
+        for (const auto& item : fs::directory_iterator(FDir.Path())) {
+            if (item.path().filename().string().rfind(kThumbCacheName, 0) != 0 &&
+                fs::last_write_time(item.path()) > recent)
+                ShiftDate(item.path().string(), -3600s);
+        }
+    }
 
     test::TTempDir FDir;
     std::shared_ptr<std::atomic<int>> FReports;
@@ -207,6 +223,7 @@ TEST_F(ThumbThreadTest, ListsImageFilesSortedWithoutRegardToCase) {
     WriteBmp(File("a-upper.bmp"), 20, 10, 5);  // differs only in case: a file of its own
     fs::create_directory(FDir.Path() / "x.jpg");
     test::WriteFile(File("readme.txt"), "x");
+    Settle();
     TRun run;
     run.DecodeThreads = 2;
     ASSERT_TRUE(run.Run(Dir()));
@@ -240,6 +257,7 @@ TEST_F(ThumbThreadTest, UnreadableFilesGetNoEntryAndNothingIsReported) {
     test::WriteFile(File("garbage.png"), "\x89PNG\r\n\x1A\n and then nothing useful");
     test::WriteFile(File("garbage.psd"), std::string(64, '\0'));
     test::WriteFile(File("zero.bmp"), "");
+    Settle();
     TRun run;
     ASSERT_TRUE(run.Run(Dir()));
     EXPECT_EQ(run.List.size(), 7u);
@@ -341,6 +359,67 @@ TEST_F(ThumbThreadTest, StoresTheDateReadBeforeTheFileWasDecoded) {
     EXPECT_EQ(remade->Info->Width, 41);
 }
 
+TEST_F(ThumbThreadTest, EntriesAreKeptOnlyUnderADateThatTellsAChange) {
+    // A file dated before 1980 has no packed date and is kept under -1, which matches it
+    // again; so does nothing for a missing file. A file in the future, or written within the
+    // last 2-second step, may change under the same date and is made again each time.
+    WriteBmp(File("a-settled.bmp"), 20, 10, 1);
+    WriteBmp(File("b-1975.bmp"), 20, 10, 2);
+    WriteBmp(File("c-2120.bmp"), 20, 10, 3);
+    Settle();
+    const auto june = [](int y) {
+        using namespace std::chrono;
+        return fs::file_time_type::clock::from_sys(sys_seconds{sys_days{year{y} / June / 1}});
+    };
+    fs::last_write_time(File("b-1975.bmp"), june(1975));
+    fs::last_write_time(File("c-2120.bmp"), june(2120));
+    WriteBmp(File("d-new.bmp"), 20, 10, 4);
+    const auto written = std::chrono::steady_clock::now();
+    const auto dNew = fs::last_write_time(File("d-new.bmp"));
+    TRun first;
+    ASSERT_TRUE(first.Run(Dir()));
+    const bool quick = std::chrono::steady_clock::now() - written < 1900ms;
+    EXPECT_EQ(first.FromCacheCount(), 0);
+    // The acquisition system completes d-new.bmp within the same 2-second step.
+    WriteBmp(File("d-new.bmp"), 30, 10, 4);
+    fs::last_write_time(File("d-new.bmp"), dNew);
+
+    TRun second;
+    ASSERT_TRUE(second.Run(Dir()));
+    ASSERT_EQ(second.Deliveries.size(), 4u);
+    EXPECT_TRUE(second.Find("a-settled.bmp")->FromCache);
+    EXPECT_TRUE(second.Find("b-1975.bmp")->FromCache);
+    EXPECT_EQ(second.Find("b-1975.bmp")->Info->FileDate, -1);
+    EXPECT_FALSE(second.Find("c-2120.bmp")->FromCache);
+    // Only a first run that read the file within its step can be held to it.
+    if (quick) {
+        EXPECT_FALSE(second.Find("d-new.bmp")->FromCache);
+        EXPECT_EQ(second.Find("d-new.bmp")->Info->Width, 30);
+    }
+}
+
+TEST_F(ThumbThreadTest, LargeFilesThatAreNoPicturesAreNotReadWhole) {
+    // Sparse files of 64 MiB whose first bytes are no picture of the kind their names say,
+    // and a cache file that is none either: none of them is read past its first bytes.
+    WriteBmp(File("a.bmp"), 20, 10, 1);
+    for (const char* name : {"big.tif", "big.jpg", "big.png", "big.bmp", "big.psd", "II.tif",
+                             kThumbCacheName}) {
+        test::WriteFile(File(name), name);  // "II.tif" names no first directory
+        fs::resize_file(File(name), std::uintmax_t{64} << 20);
+    }
+    Settle();
+    std::atomic<std::int64_t> read{0};  // bytes read whole, of all files
+    TFileView::SetReadHookForTesting([&](std::int64_t done) { read = std::max<std::int64_t>(read, done); });
+    TRun run;
+    run.DecodeThreads = 4;
+    const bool ended = run.Run(Dir());
+    TFileView::SetReadHookForTesting(nullptr);
+    ASSERT_TRUE(ended);
+    ASSERT_EQ(run.Deliveries.size(), 1u);
+    EXPECT_EQ(run.Deliveries[0].Name, "a.bmp");
+    EXPECT_LT(read, std::int64_t{1} << 20);
+}
+
 TEST_F(ThumbThreadTest, CacheThatCannotBeWrittenCostsNothingElse) {
     FillFolder();
     // A folder where the cache file would go: writing fails, entries still arrive.
@@ -369,25 +448,76 @@ TEST_F(ThumbThreadTest, ReadOnlyFolder) {
 
 TEST_F(ThumbThreadTest, DamagedCacheIsMadeAgainAndRewritten) {
     FillFolder();
-    TRun first;
-    ASSERT_TRUE(first.Run(Dir()));
-    // The fourth record's thumbnail item no longer holds a BMP: the entries before it are
-    // used, the rest is made afresh.
-    std::string bytes = test::ReadFile(File(kThumbCacheName));
-    TThumbCacheReader reader;
-    ASSERT_TRUE(reader.Open(File(kThumbCacheName), kDefaultThumbWidth, kDefaultThumbHeight));
-    TThumbCacheEntry entry;
-    for (int i = 0; i < 4; ++i) ASSERT_TRUE(reader.NextEntry(entry));
-    bytes[static_cast<std::size_t>(entry.Offset) + 12] = 'X';
-    test::WriteFile(File(kThumbCacheName), bytes);
+    // The fourth record's thumbnail item no longer holds a BMP, or holds one larger than the
+    // box (113 x 1, which its rows would still fill): the entries before it are used, the
+    // rest is made afresh and the record replaced.
+    const std::vector<std::function<void(std::string&, std::size_t)>> damages = {
+        [](std::string& bytes, std::size_t bmp) { bytes[bmp] = 'X'; },
+        [](std::string& bytes, std::size_t bmp) {
+            const std::string sides("\x71\0\0\0\x01\0\0\0", 8);
+            bytes.replace(bmp + 18, sides.size(), sides);
+        },
+    };
+    for (std::size_t damage = 0; damage < damages.size(); ++damage) {
+        SCOPED_TRACE(damage);
+        fs::remove(File(kThumbCacheName));
+        TRun first;
+        ASSERT_TRUE(first.Run(Dir()));
+        std::string bytes = test::ReadFile(File(kThumbCacheName));
+        TThumbCacheReader reader;
+        ASSERT_TRUE(reader.Open(File(kThumbCacheName), kDefaultThumbWidth, kDefaultThumbHeight));
+        TThumbCacheEntry entry;
+        for (int i = 0; i < 4; ++i) ASSERT_TRUE(reader.NextEntry(entry));
+        damages[damage](bytes, static_cast<std::size_t>(entry.Offset) + 12);
+        test::WriteFile(File(kThumbCacheName), bytes);
 
-    TRun second;
-    ASSERT_TRUE(second.Run(Dir()));
-    EXPECT_EQ(second.Deliveries.size(), static_cast<std::size_t>(kFilledCount));
-    EXPECT_EQ(second.FromCacheCount(), 3);
-    TRun third;
-    ASSERT_TRUE(third.Run(Dir()));
-    EXPECT_EQ(third.FromCacheCount(), kFilledCount);
+        TRun second;
+        ASSERT_TRUE(second.Run(Dir()));
+        EXPECT_EQ(second.Deliveries.size(), static_cast<std::size_t>(kFilledCount));
+        EXPECT_EQ(second.FromCacheCount(), 3);
+        TRun third;
+        ASSERT_TRUE(third.Run(Dir()));
+        EXPECT_EQ(third.FromCacheCount(), kFilledCount);
+    }
+}
+
+TEST_F(ThumbThreadTest, RecordsThatEntriesShareAreReusedForNone) {
+    // A hand-made file: a, b and c name one record, and e's record lies inside the comment of
+    // d's. Each entry would copy its record into the new file once more. Only f has a
+    // record of its own.
+    const std::vector<std::string> names = {"a.bmp", "b.bmp", "c.bmp", "d.bmp", "e.bmp", "f.bmp"};
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        WriteBmp(File(names[i]), 20, 10, static_cast<int>(i));
+        ShiftDate(File(names[i]), -100s);
+    }
+    TThumbInfo info;
+    info.Thumbnail = std::make_unique<TBmpPicture>(4, 2, pkTrueColor);
+    info.Comment = "one record";
+    TMemoryStream records;
+    const std::int32_t common = AppendThumbRecord(records, info);
+    TMemoryStream inner;
+    AppendThumbRecord(inner, info);
+    TThumbInfo holder;  // its record: header, comment item header, the inner record
+    holder.Comment.assign(inner.Data().begin(), inner.Data().end());
+    const std::int32_t outer = AppendThumbRecord(records, holder);
+    const std::int32_t own = AppendThumbRecord(records, info);
+    const std::vector<std::int32_t> offsets = {common, common, common, outer, outer + 12, own};
+    std::vector<TThumbCacheEntry> entries;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        entries.push_back({FileAge(File(names[i])), offsets[i], names[i]});
+    WriteThumbCache(File(kThumbCacheName), kDefaultThumbWidth, kDefaultThumbHeight,
+                    {std::span<const std::uint8_t>(records.Data())}, entries);
+
+    TRun run;
+    ASSERT_TRUE(run.Run(Dir()));
+    ASSERT_EQ(run.Deliveries.size(), names.size());
+    EXPECT_EQ(run.FromCacheCount(), 1);
+    EXPECT_TRUE(run.Find("f.bmp")->FromCache);
+    EXPECT_EQ(run.Find("a.bmp")->Info->Width, 20);
+    // The rewritten file gives each entry a record of its own.
+    TRun again;
+    ASSERT_TRUE(again.Run(Dir()));
+    EXPECT_EQ(again.FromCacheCount(), static_cast<int>(names.size()));
 }
 
 TEST_F(ThumbThreadTest, RewrittenCacheIsWholeEvenFromARecordWithAShortLength) {
@@ -635,6 +765,7 @@ TEST_F(ThumbThreadTest, ThumbnailingChangesNoImageFile) {
     test::WriteFile(File("cut.png"), test::ReadFile(File("g.png")).substr(0, 500));
     test::WriteFile(File("cut.jpg"), test::ReadFile(File("f.jpg")).substr(0, 700));
     test::WriteFile(File("noise.psd"), std::string(4096, '\x93'));
+    Settle();
     // Read-only files: the readers open for reading only, so nothing asks to write.
     fs::permissions(File("h.tif"), fs::perms::owner_write, fs::perm_options::remove);
     const auto before = ImageFiles(FDir.Path());
@@ -676,6 +807,7 @@ TEST_P(ThumbThreadWriteFailureTest, KeepsTheOldCacheAndLeavesNoTemporaryFile) {
         GTEST_SKIP() << "cannot make a read-only folder hold for root";
     WriteBmp(File("a.bmp"), 40, 30, 1);
     CopySample("sem-16bit-512x384.tif", File("b.tif"));
+    Settle();
     TRun first;
     ASSERT_TRUE(first.Run(Dir()));
     const std::string oldCache = test::ReadFile(File(kThumbCacheName));
@@ -685,6 +817,7 @@ TEST_P(ThumbThreadWriteFailureTest, KeepsTheOldCacheAndLeavesNoTemporaryFile) {
     CopySample("false-colour-palette-384x288.png", File("c.png"));
     CopySample("vexa-rings-256x192.psd", File("d.psd"));
     WriteBmp(File("e.bmp"), 300, 200, 5);
+    Settle();
     const auto images = ImageFiles(FDir.Path());
 
     TRun failing;
