@@ -3,8 +3,8 @@
 // built, the main window, the message loop.
 #include "app/pixorama_form.h"
 #include "app/splash_form.h"
-#include "platform/gui/signal_notifier.h"
 #include "platform/gui/single_instance.h"
+#include "platform/signals.h"
 #include "platform/thread.h"
 #include "thumbview/thumb_grid.h"
 
@@ -119,7 +119,7 @@ int main(int argc, char** argv) {
     // SIGINT and SIGTERM end the program as the Exit command does: the window closes (and
     // stores the last folder), the event loops end, and the generation thread is stopped
     // below, removing a cache file it had begun to write.
-    TSignalNotifier stopSignals([&form] {
+    const TTerminationSignals stopSignals([&form](int) {
         form->close();
         QApplication::exit(0);
     });

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace pix {
 
@@ -218,9 +219,21 @@ void SetPictureMemoryLimit(std::uint64_t bytes) {
     GPictureMemoryLimit.store(bytes == 0 ? kMaxPictureMemory : bytes, std::memory_order_relaxed);
 }
 
+namespace {
+thread_local TPictureMemoryAccount* GMemoryAccount = nullptr;
+}  // namespace
+
+TPictureMemoryScope::TPictureMemoryScope(TPictureMemoryAccount* account)
+    : FPrevious(std::exchange(GMemoryAccount, account)) {}
+
+TPictureMemoryScope::~TPictureMemoryScope() { GMemoryAccount = FPrevious; }
+
 void CheckPictureMemory(std::uint64_t bytes) {
     const std::uint64_t limit = PictureMemoryLimit();
-    if (bytes <= limit) return;
+    if (bytes <= limit) {
+        if (GMemoryAccount != nullptr) GMemoryAccount->Take(bytes);
+        return;
+    }
     // Whole megabytes, rounded up for the need and down for the limit, so the two never
     // read as equal.
     constexpr std::uint64_t kMb = std::uint64_t{1} << 20;

@@ -41,8 +41,31 @@ inline constexpr std::uint64_t kMaxPictureMemory = std::uint64_t{1} << 30;
 // with small files. SetPictureMemoryLimit(0) restores the default.
 std::uint64_t PictureMemoryLimit();
 void SetPictureMemoryLimit(std::uint64_t bytes);
-// Throws EPixError(SPictureTooLarge) when `bytes` exceeds PictureMemoryLimit().
+// Throws EPixError(SPictureTooLarge) when `bytes` exceeds PictureMemoryLimit(). Decoders
+// call it with the whole need of the load in hand before they allocate; the calling
+// thread's memory account, when one is set, is then asked for those bytes as well.
 void CheckPictureMemory(std::uint64_t bytes);
+
+// Memory that the loads of several threads share. An account stands for one load: Take is
+// called with each need that load announces (the whole need, so the largest one counts)
+// and throws when the bytes cannot be had now, which ends the load.
+class TPictureMemoryAccount {
+public:
+    virtual ~TPictureMemoryAccount() = default;
+    virtual void Take(std::uint64_t bytes) = 0;
+};
+
+// Makes `account` the calling thread's account for the scope's life.
+class TPictureMemoryScope {
+public:
+    explicit TPictureMemoryScope(TPictureMemoryAccount* account);
+    ~TPictureMemoryScope();
+    TPictureMemoryScope(const TPictureMemoryScope&) = delete;
+    TPictureMemoryScope& operator=(const TPictureMemoryScope&) = delete;
+
+private:
+    TPictureMemoryAccount* FPrevious;
+};
 
 // The picture info record: a 40-byte header directly followed by its colour table, in one
 // block laid out as BITMAPINFO.

@@ -361,6 +361,14 @@ TByteBudget::TReservation TByteBudget::Reserve(std::int64_t bytes, std::stop_tok
     return TReservation(this, bytes, true);
 }
 
+TByteBudget::TReservation TByteBudget::TryReserve(std::int64_t bytes) {
+    std::lock_guard lock(FState->Lock);
+    if (FState->Serving != FState->NextTicket || FState->Reserved + bytes > FState->Capacity())
+        return {};
+    FState->Reserved += bytes;
+    return TReservation(this, bytes, false);
+}
+
 TByteBudget::TReservation TByteBudget::Charge(std::int64_t bytes) {
     std::lock_guard lock(FState->Lock);
     FState->Reserved += bytes;

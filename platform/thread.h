@@ -144,6 +144,9 @@ public:
     // Waits for `bytes` as described above. Gives an empty reservation when a stop is
     // requested through `stop` first.
     TReservation Reserve(std::int64_t bytes, std::stop_token stop = {});
+    // `bytes` at once when no request waits and they fit beside what is held, else an
+    // empty reservation: for a holder that finds it needs more than it asked for.
+    TReservation TryReserve(std::int64_t bytes);
     // Counts bytes that are already held, at once: they leave less room for others, but a
     // request that waits for no other reservation does not wait for these.
     TReservation Charge(std::int64_t bytes);

@@ -8,5 +8,6 @@ namespace pix {
 inline constexpr const char* SInvalidThumbnailFile = "Invalid thumbnail file";
 inline constexpr const char* SThumbCacheTooLarge = "Thumbnail cache file too large";
 inline constexpr const char* SThumbCacheWriteCancelled = "Thumbnail cache write cancelled";
+inline constexpr const char* SPictureMemoryBusy = "Picture memory is in use by other loads";
 
 }  // namespace pix

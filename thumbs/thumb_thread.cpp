@@ -58,6 +58,35 @@ std::int64_t FileMemory(std::int64_t size) {
     return size + std::min(size, static_cast<std::int64_t>(PictureMemoryLimit()));
 }
 
+// A picture needs more memory than its worker reserved (a small compressed file may decode
+// to a gigabyte), and the budget has no room for the rest now.
+class EPictureMemoryBusy : public EPixError {
+public:
+    EPictureMemoryBusy() : EPixError(SPictureMemoryBusy) {}
+};
+
+// The memory of one load: what its worker reserved for the picture, and more from the
+// budget when the decoder announces a larger need. A load that runs alone takes what it
+// needs without asking.
+class TLoadMemory final : public TPictureMemoryAccount {
+public:
+    TLoadMemory(std::int64_t covered, bool alone) : FCovered(covered), FAlone(alone) {}
+
+    void Take(std::uint64_t bytes) override {
+        const auto need = static_cast<std::int64_t>(bytes);
+        if (FAlone || need <= FCovered) return;
+        TByteBudget::TReservation more = MemoryBudget().TryReserve(need - FCovered);
+        if (!more.Held()) throw EPictureMemoryBusy();
+        FCovered = need;
+        FMore.push_back(std::move(more));
+    }
+
+private:
+    std::int64_t FCovered;
+    bool FAlone;
+    std::vector<TByteBudget::TReservation> FMore;
+};
+
 // One piece of work of RunInOrder: the entry it made, whether that worked, and the date
 // under which the new cache file keeps it.
 struct TSlot {
@@ -421,10 +450,27 @@ void TThumbThread::MakeOne(int index, TThumbInfo& info, std::int32_t& key) {
         // then is it read whole, and only once the memory it takes is free.
         const TFileHead head = ReadFileHead(path, kImageSignatureBytes);
         if (!HasImageSignature(ImageFormatForFile(path).Format, head.Bytes, head.Size)) return;
-        const TByteBudget::TReservation memory =
+        TByteBudget::TReservation memory =
             MemoryBudget().Reserve(FileMemory(head.Size), StopToken());
         if (!memory.Held()) return;  // terminated while waiting
-        MakeThumbInfo(path, ThumbWidth, ThumbHeight, info, StopToken());
+        const std::int64_t picture =
+            std::min(head.Size, static_cast<std::int64_t>(PictureMemoryLimit()));
+        try {
+            TLoadMemory account(picture, false);
+            const TPictureMemoryScope scope(&account);
+            MakeThumbInfo(path, ThumbWidth, ThumbHeight, info, StopToken());
+        } catch (const EPictureMemoryBusy&) {
+            // Made again alone: a request larger than the budget waits until no other
+            // load holds memory, and none starts before this one has ended.
+            memory = {};
+            memory = MemoryBudget().Reserve(
+                2 * static_cast<std::int64_t>(PictureMemoryLimit()) + FileMemory(head.Size),
+                StopToken());
+            if (!memory.Held()) return;
+            TLoadMemory account(picture, true);
+            const TPictureMemoryScope scope(&account);
+            MakeThumbInfo(path, ThumbWidth, ThumbHeight, info, StopToken());
+        }
     } catch (...) {
         // A file that cannot be made into an entry keeps a cell without a picture and is
         // tried again at the next load; nothing is reported.

@@ -8,7 +8,7 @@ packages=(
     qt6-base-dev libgl-dev
     libjpeg62-turbo-dev zlib1g-dev
     libgtest-dev libbenchmark-dev libtiff-dev libpng-dev
-    python3 python3-pil libjpeg-turbo-progs libtiff-tools
+    python3 python3-pil libjpeg-turbo-progs libtiff-tools xvfb xauth xdotool
     "$@"
 )
 

@@ -8,6 +8,7 @@
 #include "imaging/stream.h"
 #include "platform/file_io.h"
 #include "platform/file_system.h"
+#include "png/png_builder.h"
 #include "thumbs/entry_support.h"
 #include "thumbs/thumb_cache.h"
 
@@ -418,6 +419,30 @@ TEST_F(ThumbThreadTest, LargeFilesThatAreNoPicturesAreNotReadWhole) {
     ASSERT_EQ(run.Deliveries.size(), 1u);
     EXPECT_EQ(run.Deliveries[0].Name, "a.bmp");
     EXPECT_LT(read, std::int64_t{1} << 20);
+}
+
+TEST_F(ThumbThreadTest, PicturesLargerThanTheirFilesTakeTurnsForMemory) {
+    // Files of a few kilobytes whose pictures need 3.9 MB each, with room for two at a time:
+    // the loads that find no room are made again alone, and every entry arrives.
+    const int side = 1400;
+    test::TBytes raw;
+    for (int y = 0; y < side; ++y) {
+        raw.push_back(0);
+        raw.insert(raw.end(), side, static_cast<std::uint8_t>(y));
+    }
+    const test::TBytes png = test::SimplePng(test::IhdrData(side, side, 8, 0), raw);
+    for (int i = 0; i < 6; ++i)
+        test::WriteFile(File("p" + std::to_string(i) + ".png"),
+                        std::string(png.begin(), png.end()));
+    Settle();
+    SetPictureMemoryLimit(std::uint64_t{4} << 20);
+    TRun run;
+    run.DecodeThreads = 4;
+    const bool ended = run.Run(Dir());
+    SetPictureMemoryLimit(0);
+    ASSERT_TRUE(ended);
+    ASSERT_EQ(run.Deliveries.size(), 6u);
+    for (const TDelivery& d : run.Deliveries) EXPECT_NE(d.Info->Thumbnail, nullptr) << d.Name;
 }
 
 TEST_F(ThumbThreadTest, CacheThatCannotBeWrittenCostsNothingElse) {
