@@ -292,6 +292,7 @@ bool TThread::ShutdownAll(int timeoutMs) {
     TRegistry& registry = Registry();
     std::unique_lock lock(registry.Lock);
     for (TThread* thread : registry.Threads) {
+        thread->FShutdown.request_stop();
         thread->Terminate();
         thread->FRefused = true;
         if (thread->FTicket) thread->FTicket->Finish(TTicket::Refused);

@@ -53,6 +53,10 @@ public:
     void Terminate() { FStop.request_stop(); }
     bool Terminated() const { return FStop.stop_requested(); }
     std::stop_token StopToken() const { return FStop.get_token(); }
+    // Requested only by ShutdownAll: work that a plain Terminate lets finish (such as a
+    // file being written from what was done so far) is abandoned when the program ends.
+    bool ShuttingDown() const { return FShutdown.stop_requested(); }
+    std::stop_token ShutdownToken() const { return FShutdown.get_token(); }
 
     // The thread deletes itself when its body has ended. Set before Resume.
     bool FreeOnTerminate = false;
@@ -70,8 +74,8 @@ public:
     // synchronized calls still run.
     void WaitFor();
 
-    // Terminates every thread, refuses their pending and later synchronized calls, and
-    // waits up to timeoutMs for their bodies to end. True when none is left running.
+    // Terminates every thread, requests its ShutdownToken, refuses their pending and later
+    // synchronized calls, and waits up to timeoutMs for their bodies to end. True when none is left running.
     // Call it on the main thread before the application object is destroyed.
     static bool ShutdownAll(int timeoutMs);
     // Bodies that have started and not yet ended.
@@ -100,6 +104,7 @@ private:
     void Report(std::exception_ptr error);
 
     std::stop_source FStop;
+    std::stop_source FShutdown;
     bool FStarted = false;
     bool FHasTarget = false;
     std::weak_ptr<void> FTarget;

@@ -256,7 +256,11 @@ void TThumbThread::Execute() {
     ReadCache();
     FIndex = 0;
     MakeThumbnails();
-    if (FChanged && !Terminated()) WriteCache();
+    // A load stopped early (another folder was chosen) still keeps what it made, with the
+    // old entries it reused, so the next load of the folder goes on where this one
+    // stopped. An entry whose decoding the stop cut short was never made and is not among
+    // them. Only the program's shutdown drops the write.
+    if (FChanged && !ShuttingDown()) WriteCache();
 }
 
 void TThumbThread::ListFiles() {
@@ -506,11 +510,13 @@ void TThumbThread::WriteCache() {
     std::vector<std::span<const std::uint8_t>> records = FReused;
     records.emplace_back(FCache->Data());
     try {
+        // A plain Terminate lets the write finish; a shutdown abandons it, removing the
+        // temporary file.
         WriteThumbCache(CacheFileName(FDirectory), ThumbWidth, ThumbHeight, records, entries,
-                        StopToken());
+                        ShutdownToken());
     } catch (const std::exception&) {
-        // A read-only folder, a full medium or a stop: the old cache stays as it was, and
-        // the thumbnails are made again next time.
+        // A read-only folder, a full medium or a shutdown: the old cache stays as it was,
+        // and the thumbnails are made again next time.
     }
 }
 

@@ -577,22 +577,36 @@ TEST_F(ThumbThreadTest, TerminatedInTheFileListHandler) {
     EXPECT_FALSE(HasCache());
 }
 
-TEST_F(ThumbThreadTest, TerminatedInTheFirstThumbHandler) {
+TEST_F(ThumbThreadTest, TerminatedLoadKeepsWhatItMadeAndTheNextGoesOn) {
     FillFolder();
-    for (int threads : {1, 3}) {
-        SCOPED_TRACE(threads);
-        TRun run;
-        run.DecodeThreads = threads;
-        run.AfterThumb = [](TThumbThread& sender, const TDelivery&) { sender.Terminate(); };
-        ASSERT_TRUE(run.Run(Dir()));
-        EXPECT_EQ(run.Deliveries.size(), 1u);
-        EXPECT_FALSE(HasCache());
-    }
-    // The same while the cache is being handed over in groups.
     TRun full;
     ASSERT_TRUE(full.Run(Dir()));
-    ASSERT_TRUE(HasCache());
     const std::string cacheBytes = test::ReadFile(File(kThumbCacheName));
+    for (int threads : {1, 3}) {
+        SCOPED_TRACE(threads);
+        // Stopped after the third entry, once from scratch and once going on from there.
+        fs::remove(File(kThumbCacheName));
+        std::vector<std::string> kept;
+        for (int step = 0; step < 2; ++step) {
+            TRun run;
+            run.DecodeThreads = threads;
+            run.AfterThumb = [&kept](TThumbThread& sender, const TDelivery& delivery) {
+                if (!delivery.FromCache) kept.push_back(delivery.Name);
+                if (kept.size() % 3 == 0 && !delivery.FromCache) sender.Terminate();
+            };
+            ASSERT_TRUE(run.Run(Dir()));
+            EXPECT_EQ(run.FromCacheCount(), 3 * step);
+            EXPECT_EQ(run.Deliveries.size(), 3u * static_cast<std::size_t>(step + 1));
+            EXPECT_EQ(CacheNames(Dir()), kept);
+        }
+        // The rest is made and the file is the one an uninterrupted load writes.
+        TRun rest;
+        ASSERT_TRUE(rest.Run(Dir()));
+        EXPECT_EQ(rest.FromCacheCount(), 6);
+        EXPECT_EQ(rest.Deliveries.size(), full.Deliveries.size());
+        EXPECT_TRUE(test::ReadFile(File(kThumbCacheName)) == cacheBytes);
+    }
+    // Stopped while the cache is handed over: nothing new was made, the file stays.
     TRun cached;
     cached.AfterThumb = [](TThumbThread& sender, const TDelivery&) { sender.Terminate(); };
     ASSERT_TRUE(cached.Run(Dir()));
