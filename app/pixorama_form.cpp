@@ -15,6 +15,8 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QLocale>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
@@ -73,6 +75,11 @@ TPixorama::TPixorama(const std::string& startArgument, QWidget* parent)
     FSplitterV->setStretchFactor(1, 1);
     setCentralWidget(FSplitterV);
     statusBar()->setSizeGripEnabled(true);
+    // The right part: how far the folder's load has come; the hint keeps the left part.
+    FProgress = new QLabel(this);
+    FProgress->setObjectName("Progress");
+    FProgress->hide();
+    statusBar()->addPermanentWidget(FProgress);
 
     CreateMenu();
 
@@ -82,6 +89,7 @@ TPixorama::TPixorama(const std::string& startArgument, QWidget* parent)
         GridSelectCell(col, row, canSelect);
     };
     FGrid->OnNewThumb = [this](int fileIndex) { GridNewThumb(fileIndex); };
+    FGrid->OnLoadProgress = [this] { GridLoadProgress(); };
     FGrid->OnDblClick = [this] { miOpenClick(); };
     FGrid->OnMouseMove = [this](Qt::KeyboardModifiers, int x, int y) { GridMouseMove(x, y); };
     FGrid->installEventFilter(this);
@@ -219,6 +227,18 @@ void TPixorama::GridNewThumb(int fileIndex) {
     ShowEntry(fileIndex);
     SetFileActionsEnabled(true);
     UpdateCaption();
+}
+
+void TPixorama::GridLoadProgress() {
+    const int total = static_cast<int>(FGrid->Files().size());
+    if (!FGrid->Loading() || total == 0) {
+        FProgress->hide();
+        return;
+    }
+    // Thousands grouped with a comma whatever the user's locale.
+    const QLocale grouped(QLocale::English, QLocale::UnitedStates);
+    FProgress->setText(grouped.toString(FGrid->LoadedCount()) + " / " + grouped.toString(total));
+    FProgress->show();
 }
 
 void TPixorama::GridMouseMove(int x, int y) {

@@ -10,6 +10,7 @@
 #include <string>
 
 class QAction;
+class QLabel;
 class QSplitter;
 class QTextEdit;
 
@@ -43,6 +44,7 @@ public:
     TLwThumbGrid* Grid() const { return FGrid; }
     TShellTree* ShellTree() const { return FShellTree; }
     QTextEdit* Memo() const { return FMemo; }
+    QLabel* ProgressLabel() const { return FProgress; }
     QAction* OpenAction() const { return FOpen; }
     QAction* DeleteAction() const { return FDelete; }
     QAction* RefreshAction() const { return FRefresh; }
@@ -71,6 +73,8 @@ private:
     void GridDirChange();
     void GridSelectCell(int col, int row, bool& canSelect);
     void GridNewThumb(int fileIndex);
+    // Shows "loaded / files" in the status bar's right part while a load runs.
+    void GridLoadProgress();
     void GridMouseMove(int x, int y);
     // The application's hint handling: the status bar shows the hint of the control under
     // the pointer (or of its nearest parent that has one), nothing when it has none or the
@@ -94,6 +98,7 @@ private:
     bool FUserInput = false;
     TShellTree* FShellTree = nullptr;
     QTextEdit* FMemo = nullptr;
+    QLabel* FProgress = nullptr;
     TLwThumbGrid* FGrid = nullptr;
     QSplitter* FSplitterV = nullptr;
     QSplitter* FSplitterH = nullptr;

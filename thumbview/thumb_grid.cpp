@@ -131,6 +131,8 @@ void TLwThumbGrid::ReloadDirectory(bool keepPosition) {
     // Files keeps the old names until the new list arrives; meanwhile every cell maps to -1.
     FThumbs.Clear();
     FPixmaps.clear();
+    FLoading = false;
+    FLoadedCount = 0;
     if (!FDirectory.empty() && DirectoryExists(FDirectory)) {
         ++FGeneration;
         auto thread = std::make_unique<TThumbThread>(FDirectory);
@@ -143,6 +145,9 @@ void TLwThumbGrid::ReloadDirectory(bool keepPosition) {
         };
         thread->OnThumb = [this](TThumbThread& sender, int index) {
             ThreadNewThumb(sender, index);
+        };
+        thread->OnTerminate = [this](TThread& sender) {
+            ThreadEnded(static_cast<const TThumbThread&>(sender));
         };
         // The thread frees itself when its body has ended.
         thread.release()->Resume();
@@ -157,6 +162,17 @@ void TLwThumbGrid::ReloadDirectory(bool keepPosition) {
         viewport()->update();
     }
     if (OnDirChange) OnDirChange();
+    LoadProgress();
+}
+
+void TLwThumbGrid::LoadProgress() {
+    if (OnLoadProgress) OnLoadProgress();
+}
+
+void TLwThumbGrid::ThreadEnded(const TThumbThread& sender) {
+    if (sender.Generation != FGeneration || !FLoading) return;
+    FLoading = false;
+    LoadProgress();
 }
 
 void TLwThumbGrid::ThreadFileList(TThumbThread& sender, const std::vector<std::string>& list) {
@@ -185,6 +201,9 @@ void TLwThumbGrid::ThreadFileList(TThumbThread& sender, const std::vector<std::s
         }
         SelectFileIndex(FFileIndex);
         viewport()->update();
+        FLoading = true;
+        FLoadedCount = 0;
+        LoadProgress();
     } catch (...) {
         // The thread's synchronized call hands the exception on to the program's report.
         sender.Terminate();
@@ -201,10 +220,12 @@ void TLwThumbGrid::ThreadNewThumb(TThumbThread& sender, int index) {
     try {
         if (index < 0 || index >= FThumbs.Count()) return;
         FThumbs.Items(index).TakeFrom(sender.Info);
+        ++FLoadedCount;
         if (static_cast<std::size_t>(index) < FPixmaps.size())
             FPixmaps[static_cast<std::size_t>(index)] = QPixmap();
         if (IsFileIndexVisible(index)) InvalidateCell(index % ColCount(), index / ColCount());
         if (OnNewThumb) OnNewThumb(index);
+        LoadProgress();
     } catch (...) {
         sender.Terminate();
         throw;

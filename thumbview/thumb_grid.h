@@ -78,6 +78,10 @@ public:
     // The selected file, -1 for none.
     int FileIndex() const { return FFileIndex; }
     std::int32_t Generation() const { return FGeneration; }
+    // True from the arrival of the current load's file list until its thread has ended.
+    bool Loading() const { return FLoading; }
+    // The files of the current load whose entries have arrived.
+    int LoadedCount() const { return FLoadedCount; }
 
     int CellToFileIndex(int col, int row) const;
     // Selects the file, clamped to the entries (nothing when there are none).
@@ -90,6 +94,8 @@ public:
     std::function<void()> OnDirChange;
     // The entry of a file has arrived.
     std::function<void(int fileIndex)> OnNewThumb;
+    // Loading or LoadedCount changed: a load started or ended, its list or an entry came.
+    std::function<void()> OnLoadProgress;
     // Replaces the grid's own drawing of every cell when assigned.
     std::function<void(int col, int row, const QRect& rect, TGridDrawState state,
                        QPainter& painter)>
@@ -105,6 +111,8 @@ private:
     void ComputeCellSize();
     void ThreadFileList(TThumbThread& sender, const std::vector<std::string>& list);
     void ThreadNewThumb(TThumbThread& sender, int index);
+    void ThreadEnded(const TThumbThread& sender);
+    void LoadProgress();
     // The entry's thumbnail as a pixmap, converted on first use.
     const QPixmap* ThumbPixmap(int index);
     void DrawCellContent(int index, const QRect& rect, TGridDrawState state, QPainter& painter);
@@ -123,6 +131,8 @@ private:
     std::vector<QPixmap> FPixmaps;
     std::string FDirectory;
     std::int32_t FGeneration = 0;
+    bool FLoading = false;
+    int FLoadedCount = 0;
     // Recursive: a handler's event (a message box, say) may run a nested event loop in
     // which the next delivery arrives on the same thread.
     std::recursive_mutex FListLock;

@@ -12,6 +12,7 @@
 #include "thumbview/thumb_grid.h"
 
 #include <QAction>
+#include <QLabel>
 #include <QStatusBar>
 #include <QTest>
 #include <QTextEdit>
@@ -146,6 +147,29 @@ TEST_F(PixoramaFormTest, StatusBarShowsTheHintOfTheControlUnderThePointer) {
         }
         EXPECT_EQ(status(), "");
     }
+}
+
+TEST_F(PixoramaFormTest, StatusBarCountsTheEntriesWhileAFolderLoads) {
+    auto form = Open((FDir.Path() / "a.bmp").string());
+    ASSERT_TRUE(WaitForEntries(*form));
+    const QLabel* label = form->ProgressLabel();
+    EXPECT_TRUE(label->isHidden());
+    // What the right part shows after each step of a load ("" = nothing).
+    std::vector<std::string> seen;
+    form->Grid()->OnLoadProgress = [&, formHandler = form->Grid()->OnLoadProgress] {
+        formHandler();
+        seen.push_back(label->isHidden() ? "" : label->text().toStdString());
+    };
+    form->Grid()->ReloadDirectory(true);
+    ASSERT_TRUE(WaitForEntries(*form));
+    // broken.jpg never gets an entry.
+    EXPECT_EQ(seen, (std::vector<std::string>{"", "0 / 3", "1 / 3", "2 / 3", ""}));
+    // An empty folder shows nothing.
+    test::TTempDir empty;
+    seen.clear();
+    form->Grid()->SetDirectory(empty.Path().string());
+    ASSERT_TRUE(test::WaitUntil([&] { return TThread::RunningCount() == 0; }));
+    EXPECT_EQ(seen, (std::vector<std::string>{"", "", ""}));
 }
 
 TEST_F(PixoramaFormTest, DeleteAnsweredYesRemovesTheFileAndKeepsThePosition) {
