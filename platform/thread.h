@@ -75,7 +75,8 @@ public:
     void WaitFor();
 
     // Terminates every thread, requests its ShutdownToken, refuses their pending and later
-    // synchronized calls, and waits up to timeoutMs for their bodies to end. True when none is left running.
+    // synchronized calls, and waits up to timeoutMs for their bodies to end. True when none
+    // is left running.
     // Call it on the main thread before the application object is destroyed.
     static bool ShutdownAll(int timeoutMs);
     // Bodies that have started and not yet ended.
