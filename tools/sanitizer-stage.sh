@@ -25,7 +25,7 @@ asan)
     configure build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSANITIZE=ON -DBUILD_TESTING=ON
     cmake --build build-asan --parallel "$jobs"
     # Each test sets LSAN_OPTIONS to the suppressions for the font library's caches.
-    export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1
+    export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1:suppressions=$root/tests/asan.supp
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
     ctest --test-dir build-asan --output-on-failure --parallel "$jobs" --timeout 900
     ;;
