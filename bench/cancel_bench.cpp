@@ -7,12 +7,12 @@
 #include "platform/thread.h"
 #include "thumbs/thumb_thread.h"
 
+#include "bench_support.h"
+
 #include <QCoreApplication>
 
 #include <benchmark/benchmark.h>
-#include <jpeglib.h>
 #include <png.h>
-#include <tiffio.h>
 
 #include <chrono>
 #include <cstdio>
@@ -30,14 +30,6 @@ constexpr int kSide = 8192;
 // How long the decode runs before the thread is told to end.
 constexpr auto kDecodeTime = std::chrono::milliseconds(40);
 
-QCoreApplication& App() {
-    static int argc = 1;
-    static char name[] = "pixorama_bench";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-    return app;
-}
-
 // Shading, edges and a little noise, so that the compressed formats work as on real images.
 std::uint16_t Level(int x, int y) {
     const std::uint32_t noise =
@@ -48,44 +40,26 @@ std::uint16_t Level(int x, int y) {
     return static_cast<std::uint16_t>((shade + edge + noise * 64) & 0xFFFF);
 }
 
-void Row(int y, std::vector<std::uint8_t>& row, int bits) {
+void Row(int y, std::uint8_t* row, int bits) {
     for (int x = 0; x < kSide; ++x) {
         const std::uint16_t v = Level(x, y);
         if (bits == 16)
-            std::memcpy(row.data() + 2 * x, &v, 2);
+            std::memcpy(row + 2 * x, &v, 2);
         else
             row[static_cast<std::size_t>(x)] = static_cast<std::uint8_t>(v >> 8);
     }
 }
 
 void WriteTiff(const std::string& path, int bits, int compression) {
-    TIFF* tif = TIFFOpen(path.c_str(), "w");
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, kSide);
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, kSide);
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
-    if (compression == COMPRESSION_LZW) TIFFSetField(tif, TIFFTAG_PREDICTOR, 2);
     // The acquisition system writes its 16-bit images as one strip.
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP,
-                 compression == COMPRESSION_NONE ? kSide : TIFFDefaultStripSize(tif, 0));
-    std::vector<std::uint8_t> row(static_cast<std::size_t>(kSide) * bits / 8);
-    for (int y = 0; y < kSide; ++y) {
-        Row(y, row, bits);
-        TIFFWriteScanline(tif, row.data(), static_cast<std::uint32_t>(y), 0);
-    }
-    TIFFClose(tif);
+    bench::WriteGreyTiff(path, kSide, kSide, bits, compression,
+                         compression == COMPRESSION_NONE ? kSide : 0,
+                         [bits](int y, std::uint8_t* row) { Row(y, row, bits); });
 }
 
 void WritePng(const std::string& path) {
     std::vector<std::uint8_t> pixels(static_cast<std::size_t>(kSide) * kSide);
-    std::vector<std::uint8_t> row(kSide);
-    for (int y = 0; y < kSide; ++y) {
-        Row(y, row, 8);
-        std::memcpy(pixels.data() + static_cast<std::size_t>(y) * kSide, row.data(), kSide);
-    }
+    for (int y = 0; y < kSide; ++y) Row(y, pixels.data() + static_cast<std::size_t>(y) * kSide, 8);
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
     image.width = kSide;
@@ -95,40 +69,15 @@ void WritePng(const std::string& path) {
 }
 
 void WriteJpeg(const std::string& path, bool progressive) {
-    FILE* out = std::fopen(path.c_str(), "wb");
-    if (!out) std::abort();
-    jpeg_compress_struct info{};
-    jpeg_error_mgr error{};
-    info.err = jpeg_std_error(&error);
-    jpeg_create_compress(&info);
-    jpeg_stdio_dest(&info, out);
-    info.image_width = kSide;
-    info.image_height = kSide;
-    info.input_components = 1;
-    info.in_color_space = JCS_GRAYSCALE;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, 90, TRUE);
-    if (progressive) jpeg_simple_progression(&info);
-    jpeg_start_compress(&info, TRUE);
-    std::vector<std::uint8_t> row(kSide);
-    while (info.next_scanline < info.image_height) {
-        Row(static_cast<int>(info.next_scanline), row, 8);
-        JSAMPROW rows[1] = {row.data()};
-        jpeg_write_scanlines(&info, rows, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    std::fclose(out);
+    bench::WriteJpegFile(path, kSide, kSide, 1, progressive,
+                         [](int y, std::uint8_t* row) { Row(y, row, 8); });
 }
 
 void WriteBmp(const std::string& path) {
     TBmpPicture picture(kSide, kSide, pkGray256);
-    std::vector<std::uint8_t> row(kSide);
-    for (int y = 0; y < kSide; ++y) {
-        Row(y, row, 8);
-        std::memcpy(picture.Bits() + static_cast<std::size_t>(kSide - 1 - y) * kSide, row.data(),
-                    kSide);
-    }
+    // Bottom-up rows: image row y is memory row kSide - 1 - y.
+    for (int y = 0; y < kSide; ++y)
+        Row(y, picture.Bits() + static_cast<std::size_t>(kSide - 1 - y) * kSide, 8);
     picture.SaveToFile(path);
 }
 
@@ -161,7 +110,7 @@ std::string Folder(TInput input) {
 // returns the seconds from Terminate to the thread's end, or a negative value when the
 // thread had ended before it was told to.
 double TerminateDuringDecode(const std::string& folder) {
-    App();
+    bench::BenchApplication();
     bool listed = false, done = false;
     TSyncTarget target;
     auto thread = std::make_unique<TThumbThread>(folder);

@@ -6,6 +6,8 @@
 #include "formats/bmp_picture.h"
 #include "formats/jpg_picture.h"
 
+#include "bench_support.h"
+
 #include <benchmark/benchmark.h>
 #include <jpeglib.h>
 
@@ -55,30 +57,11 @@ public:
 
 private:
     void WriteJpeg() {
-        jpeg_compress_struct info{};
-        jpeg_error_mgr error{};
-        info.err = jpeg_std_error(&error);
-        jpeg_create_compress(&info);
-        FILE* out = std::fopen(JpegPath.c_str(), "wb");
-        jpeg_stdio_dest(&info, out);
-        info.image_width = kJpegWidth;
-        info.image_height = kJpegHeight;
-        info.input_components = 3;
-        info.in_color_space = JCS_RGB;
-        jpeg_set_defaults(&info);
-        jpeg_set_quality(&info, 90, TRUE);
-        jpeg_start_compress(&info, TRUE);
-        std::vector<std::uint8_t> row(kJpegWidth * 3);
-        while (info.next_scanline < info.image_height) {
-            const int y = static_cast<int>(info.next_scanline);
-            for (int x = 0; x < kJpegWidth; ++x)
-                for (int c = 0; c < 3; ++c) row[3 * x + c] = Sample(x, y, c);
-            JSAMPROW p = row.data();
-            jpeg_write_scanlines(&info, &p, 1);
-        }
-        jpeg_finish_compress(&info);
-        jpeg_destroy_compress(&info);
-        std::fclose(out);
+        bench::WriteJpegFile(JpegPath, kJpegWidth, kJpegHeight, 3, false,
+                             [](int y, std::uint8_t* row) {
+                                 for (int x = 0; x < kJpegWidth; ++x)
+                                     for (int c = 0; c < 3; ++c) row[3 * x + c] = Sample(x, y, c);
+                             });
     }
     void WriteBmp() {
         TBmpPicture picture(kBmpWidth, kBmpHeight, pkTrueColor);

@@ -8,6 +8,8 @@
 #include "thumbs/thumb_cache.h"
 #include "thumbs/thumb_thread.h"
 
+#include "bench_support.h"
+
 #include <QCoreApplication>
 
 #include <benchmark/benchmark.h>
@@ -25,17 +27,9 @@ using namespace pix;
 
 constexpr int kFolderFiles = 1000;
 
-QCoreApplication& App() {
-    static int argc = 1;
-    static char name[] = "pixorama_bench";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-    return app;
-}
-
 // Runs one generation thread on the folder and returns the number of delivered entries.
 int RunThread(const std::string& folder, int decodeThreads = 0) {
-    App();
+    bench::BenchApplication();
     int delivered = 0;
     bool done = false;
     // The entries stay until the run is over, as the grid keeps them until the next load.

@@ -7,6 +7,8 @@
 #include "tiff/tif_picture.h"
 #include "tiff/tiff_reader.h"
 
+#include "bench_support.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -64,30 +66,18 @@ public:
 
 private:
     static void Write(const std::string& path, int bits, int compression) {
-        TIFF* tif = TIFFOpen(path.c_str(), "w");
-        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, kWidth);
-        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, kHeight);
-        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
-        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
-        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-        TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
-        if (compression == COMPRESSION_LZW) TIFFSetField(tif, TIFFTAG_PREDICTOR, 2);
-        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
-        std::vector<std::uint8_t> row(static_cast<std::size_t>(kWidth) * bits / 8);
-        for (int y = 0; y < kHeight; ++y) {
-            for (int x = 0; x < kWidth; ++x) {
-                const std::uint32_t v = Level(x, y);
-                if (bits == 16) {
-                    const auto s = static_cast<std::uint16_t>(v);
-                    std::memcpy(row.data() + 2 * x, &s, 2);
-                } else {
-                    row[static_cast<std::size_t>(x)] = static_cast<std::uint8_t>(v >> 8);
-                }
-            }
-            TIFFWriteScanline(tif, row.data(), static_cast<std::uint32_t>(y), 0);
-        }
-        TIFFClose(tif);
+        bench::WriteGreyTiff(path, kWidth, kHeight, bits, compression, 0,
+                             [bits](int y, std::uint8_t* row) {
+                                 for (int x = 0; x < kWidth; ++x) {
+                                     const std::uint32_t v = Level(x, y);
+                                     if (bits == 16) {
+                                         const auto s = static_cast<std::uint16_t>(v);
+                                         std::memcpy(row + 2 * x, &s, 2);
+                                     } else {
+                                         row[x] = static_cast<std::uint8_t>(v >> 8);
+                                     }
+                                 }
+                             });
     }
 
     std::filesystem::path FDir;
