@@ -63,6 +63,9 @@ void QuitWhenLoaded(TPixorama& form) {
 }  // namespace
 }  // namespace pix
 
+// How long the end of the program waits for a folder load to write its cache file.
+constexpr int kFinishWriteMs = 10000;
+
 int main(int argc, char** argv) {
     using namespace pix;
     // A second start brings the running instance forward and ends without a window.
@@ -118,14 +121,17 @@ int main(int argc, char** argv) {
                    [&form] { BringApplicationForward(form->windowHandle()); });
     // SIGINT and SIGTERM end the program as the Exit command does: the window closes (and
     // stores the last folder), the event loops end, and the generation thread is stopped
-    // below, removing a cache file it had begun to write.
+    // below, keeping what it made as the Exit command does.
     const TTerminationSignals stopSignals([&form](int) {
         form->close();
         QApplication::exit(0);
     });
     form->show();
     const int status = QApplication::exec();
-    // Workers still running are stopped before the window and the application go away.
+    // Workers still running are stopped before the window and the application go away. A
+    // folder load still going keeps what it made: it writes its cache file first, within a
+    // bound, after which the write is abandoned and the old file stays.
+    TThread::FinishAll(kFinishWriteMs);
     TThread::ShutdownAll(5000);
     form.reset();
     return status;

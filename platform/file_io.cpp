@@ -225,6 +225,51 @@ void RemoveStaleTemporaryFiles(const std::string& fileName, std::chrono::seconds
     }
 }
 
+namespace {
+
+std::int64_t Nanoseconds(const struct timespec& time) {
+    return std::int64_t{time.tv_sec} * 1000000000 + time.tv_nsec;
+}
+
+}  // namespace
+
+std::unique_ptr<TReadFile> TReadFile::Open(const std::string& fileName) {
+    std::int64_t size = 0;
+    TFdGuard fd = OpenRegularFile(fileName, false, size);
+    struct stat st {};
+    if (fstat(fd.Get(), &st) != 0) ThrowCreateFile(fileName, errno);
+    auto file = std::make_unique<TReadFile>(TOpenTag{});
+    file->FSize = st.st_size;
+    file->FModified = Nanoseconds(st.st_mtim);
+    file->FFd = fd.Release();
+    return file;
+}
+
+TReadFile::~TReadFile() {
+    if (FFd >= 0) close(FFd);
+}
+
+std::size_t TReadFile::ReadAt(std::int64_t offset, void* buffer, std::size_t count) const {
+    if (offset < 0) throw EStreamError(SReadError);
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t n = pread(FFd, bytes + done, count - done,
+                                static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throw EStreamError(SReadError);
+        if (n == 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
+bool TReadFile::Changed() const {
+    struct stat st {};
+    if (fstat(FFd, &st) != 0) return true;
+    return st.st_size != FSize || Nanoseconds(st.st_mtim) != FModified;
+}
+
 TAtomicFile::TAtomicFile(const std::string& fileName) : FName(fileName) {
     // Our own unique name rather than mkstemp: open() with 0666 lets the umask decide the
     // permissions, as for any file the user creates, where mkstemp would force 0600.

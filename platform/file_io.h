@@ -98,6 +98,41 @@ struct TFileHead {
 // EStreamError(SReadError) when the bytes cannot be read.
 TFileHead ReadFileHead(const std::string& fileName, std::size_t count);
 
+// A file kept open for reads at any offset, for as long as the object lives. The reads copy
+// into the caller's buffer and never map the file: a file that another process shrinks or
+// rewrites underneath costs short reads or other bytes, never a fault. A file renamed over
+// the name later leaves this one as it was, since the object reads the file it opened.
+class TReadFile {
+public:
+    // Errors as TFileView::Open for a file that cannot be opened or is no regular file.
+    static std::unique_ptr<TReadFile> Open(const std::string& fileName);
+    ~TReadFile();
+    TReadFile(const TReadFile&) = delete;
+    TReadFile& operator=(const TReadFile&) = delete;
+
+    // The size when opened.
+    std::int64_t Size() const { return FSize; }
+    // Reads up to `count` bytes at `offset` and returns how many were read: fewer only where
+    // the file ends. Any thread may call it. Throws EStreamError(SReadError) when the system
+    // refuses the read.
+    std::size_t ReadAt(std::int64_t offset, void* buffer, std::size_t count) const;
+    // True when the file's size or modification time differ from what they were at open, or
+    // cannot be asked: its bytes may no longer be those that were read. Removing or
+    // renaming the file changes neither (only its status time, which is not compared).
+    bool Changed() const;
+
+private:
+    struct TOpenTag {};
+
+public:
+    explicit TReadFile(TOpenTag) {}
+
+private:
+    int FFd = -1;
+    std::int64_t FSize = 0;
+    std::int64_t FModified = 0;  // nanoseconds
+};
+
 // A file created for writing. Bytes go to a temporary file beside the target, and Commit
 // renames it over the target; destroying the object without Commit removes the temporary
 // file, so a failed write never leaves a partial file behind.

@@ -301,6 +301,18 @@ bool TThread::ShutdownAll(int timeoutMs) {
                                      [&] { return registry.Running == 0; });
 }
 
+bool TThread::FinishAll(int timeoutMs) {
+    TRegistry& registry = Registry();
+    std::unique_lock lock(registry.Lock);
+    for (TThread* thread : registry.Threads) {
+        thread->Terminate();
+        thread->FRefused = true;
+        if (thread->FTicket) thread->FTicket->Finish(TTicket::Refused);
+    }
+    return registry.Changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                     [&] { return registry.Running == 0; });
+}
+
 int TThread::RunningCount() {
     std::lock_guard lock(Registry().Lock);
     return Registry().Running;

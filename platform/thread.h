@@ -79,6 +79,11 @@ public:
     // is left running.
     // Call it on the main thread before the application object is destroyed.
     static bool ShutdownAll(int timeoutMs);
+    // Terminates every thread and refuses their synchronized calls as ShutdownAll does, but
+    // leaves their ShutdownToken alone, so that work a plain Terminate lets finish does
+    // finish; waits up to timeoutMs for their bodies to end. True when none is left running.
+    // The program's end calls it first and ShutdownAll after it for what is left.
+    static bool FinishAll(int timeoutMs);
     // Bodies that have started and not yet ended.
     static int RunningCount();
 

@@ -103,8 +103,36 @@ bool HeaderFits(std::span<const std::uint8_t> header, std::int64_t size, int thu
 
 }  // namespace
 
-void ReadThumbRecord(std::span<const std::uint8_t> file, std::int64_t offset, TThumbInfo& info,
-                     int boxWidth, int boxHeight) {
+namespace {
+
+// Where ParseRecord leaves a record's thumbnail instead of decoding it: in `Source`, whose
+// byte 0 of the parsed bytes lies at `Base`.
+struct TDeferTo {
+    std::shared_ptr<const TThumbSource> Source;
+    std::int64_t Base = 0;
+};
+
+// The thumbnail item's BMP headers, as the reader takes them, without its pixels.
+void CheckThumbnailHeaders(std::span<const std::uint8_t> bmp) {
+    TSpanStream stream(bmp);
+    TBmpPicture probe;
+    probe.ReadFileHeader(stream);
+    std::unique_ptr<TDibInfo> header;
+    probe.ReadHeader(stream, header);
+}
+
+std::unique_ptr<TBmpPicture> DecodeThumbnail(std::span<const std::uint8_t> bmp, int boxWidth,
+                                             int boxHeight) {
+    CheckThumbnailSize(bmp, boxWidth, boxHeight);
+    TSpanStream stream(bmp);
+    auto thumbnail = std::make_unique<TBmpPicture>();
+    thumbnail->ReadFileHeader(stream);
+    thumbnail->LoadFromStream(stream);
+    return thumbnail;
+}
+
+void ParseRecord(std::span<const std::uint8_t> file, std::int64_t offset, TThumbInfo& info,
+                 int boxWidth, int boxHeight, const TDeferTo* defer) {
     info.Clear();
     const TSpanReader reader(file);
     if (offset < 0) throw EStreamError(SReadError);
@@ -125,12 +153,13 @@ void ReadThumbRecord(std::span<const std::uint8_t> file, std::int64_t offset, TT
         switch (tag) {
             case itThumbnail: {
                 const auto bytes = reader.SubSpan(static_cast<std::uint64_t>(data), size);
-                CheckThumbnailSize(bytes, boxWidth, boxHeight);
-                TSpanStream stream(bytes);
-                auto thumbnail = std::make_unique<TBmpPicture>();
-                thumbnail->ReadFileHeader(stream);
-                thumbnail->LoadFromStream(stream);
-                info.Thumbnail = std::move(thumbnail);
+                if (defer != nullptr) {
+                    CheckThumbnailSize(bytes, boxWidth, boxHeight);
+                    CheckThumbnailHeaders(bytes);
+                    info.Thumbnail.Defer(defer->Source, defer->Base + data, size);
+                } else {
+                    info.Thumbnail = DecodeThumbnail(bytes, boxWidth, boxHeight);
+                }
                 break;
             }
             case itSize: {
@@ -206,6 +235,13 @@ void ReadThumbRecord(std::span<const std::uint8_t> file, std::int64_t offset, TT
         at += kThumbItemHeaderSize + std::uint64_t{size};
         consumed += kThumbItemHeaderSize + std::uint64_t{size};
     }
+}
+
+}  // namespace
+
+void ReadThumbRecord(std::span<const std::uint8_t> file, std::int64_t offset, TThumbInfo& info,
+                     int boxWidth, int boxHeight) {
+    ParseRecord(file, offset, info, boxWidth, boxHeight, nullptr);
 }
 
 std::span<const std::uint8_t> ThumbRecordBytes(std::span<const std::uint8_t> file,
@@ -316,12 +352,141 @@ void TThumbCacheReader::ReadRecord(std::int32_t offset, TThumbInfo& info) const 
     ReadThumbRecord(FBytes, offset, info, FBoxWidth, FBoxHeight);
 }
 
+// ---------------------------------------------------------------------------------------
+// TThumbCacheFile
+
+namespace {
+
+// Blocks read ahead while the directory and the records are walked in order.
+constexpr std::size_t kReadBlock = std::size_t{1} << 20;
+
+}  // namespace
+
+std::shared_ptr<TThumbCacheFile> TThumbCacheFile::Open(const std::string& fileName,
+                                                       int thumbWidth, int thumbHeight) {
+    auto cache = std::make_shared<TThumbCacheFile>(TOpenTag{});
+    try {
+        cache->FFile = TReadFile::Open(fileName);
+        std::uint8_t header[kThumbCacheHeaderSize] = {};
+        const std::size_t got = cache->FFile->ReadAt(0, header, sizeof header);
+        if (!HeaderFits(std::span(header, got), cache->FFile->Size(), thumbWidth, thumbHeight))
+            return nullptr;
+        cache->FBoxWidth = thumbWidth;
+        cache->FBoxHeight = thumbHeight;
+        cache->FPosition = LoadLE32(header + 16);
+        // The count is read here, so a directory offset outside the file fails at once.
+        cache->FRemaining = LoadLE32(cache->Read(cache->FDirectoryBlock, cache->FPosition, 4).data());
+        cache->FPosition += 4;
+    } catch (const EPixError&) {
+        return nullptr;  // missing, unreadable or cut short: nothing to reuse
+    }
+    return cache;
+}
+
+TThumbCacheFile::~TThumbCacheFile() = default;
+
+std::span<const std::uint8_t> TThumbCacheFile::Read(TBlock& block, std::int64_t offset,
+                                                    std::size_t count) {
+    if (offset < 0) throw EStreamError(SReadError);
+    const std::int64_t end = offset + static_cast<std::int64_t>(count);
+    if (offset < block.Start || end > block.Start + static_cast<std::int64_t>(block.Length)) {
+        if (end > FFile->Size()) throw EStreamError(SReadError);
+        // Never beyond the size at open: a file grown since is no concern of this scan.
+        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(
+            FFile->Size() - offset, static_cast<std::int64_t>(std::max(count, kReadBlock))));
+        if (block.Bytes.size() < want) block.Bytes.resize(want);
+        block.Length = 0;
+        block.Length = FFile->ReadAt(offset, block.Bytes.data(), want);
+        block.Start = offset;
+        if (block.Length < count) throw EStreamError(SReadError);  // shrunk since it was opened
+    }
+    return std::span(block.Bytes).subspan(static_cast<std::size_t>(offset - block.Start), count);
+}
+
+bool TThumbCacheFile::NextEntry(TThumbCacheEntry& entry) {
+    if (FRemaining == 0) return false;
+    const auto head = Read(FDirectoryBlock, FPosition, kThumbDirEntrySize);
+    entry.FileDate = static_cast<std::int32_t>(LoadLE32(head.data()));
+    entry.Offset = static_cast<std::int32_t>(LoadLE32(head.data() + 8));
+    const std::uint16_t nameLength = LoadLE16(head.data() + 12);
+    const auto name = Read(FDirectoryBlock, FPosition + kThumbDirEntrySize, nameLength);
+    entry.Name.assign(reinterpret_cast<const char*>(name.data()), name.size());
+    FPosition += kThumbDirEntrySize + nameLength;
+    --FRemaining;
+    return true;
+}
+
+std::int64_t TThumbCacheFile::RecordSize(std::int64_t offset) const {
+    std::uint8_t header[kThumbItemHeaderSize];
+    if (offset < 0 || FFile->ReadAt(offset, header, sizeof header) < sizeof header)
+        throw EStreamError(SReadError);
+    if (LoadLE16(header) != kThumbRecordTag) throw EPixError(SInvalidThumbnailFile);
+    const std::int64_t size = kThumbItemHeaderSize + std::int64_t{LoadLE32(header + 2)};
+    if (offset + size > FFile->Size()) throw EStreamError(SReadError);
+    return size;
+}
+
+std::int64_t TThumbCacheFile::ReadRecord(std::int64_t offset, TThumbInfo& info) {
+    info.Clear();
+    const auto header = Read(FRecordBlock, offset, kThumbItemHeaderSize);
+    if (LoadLE16(header.data()) != kThumbRecordTag) throw EPixError(SInvalidThumbnailFile);
+    const std::int64_t size = kThumbItemHeaderSize + std::int64_t{LoadLE32(header.data() + 2)};
+    if (offset + size > FFile->Size()) throw EStreamError(SReadError);
+    const auto record = Read(FRecordBlock, offset, static_cast<std::size_t>(size));
+    const TDeferTo defer{shared_from_this(), offset};
+    ParseRecord(record, 0, info, FBoxWidth, FBoxHeight, &defer);
+    return size;
+}
+
+std::unique_ptr<TBmpPicture> TThumbCacheFile::ReadThumbnail(std::int64_t offset,
+                                                            std::uint32_t length) const noexcept {
+    try {
+        // The item as it was found: its header in front of the same number of bytes, in a
+        // file whose size and date have not moved since. Another instance that rewrote the
+        // file in place would otherwise hand this entry another file's thumbnail.
+        if (Changed() || offset < kThumbItemHeaderSize) return nullptr;
+        std::vector<std::uint8_t> bytes(kThumbItemHeaderSize + std::size_t{length});
+        if (FFile->ReadAt(offset - kThumbItemHeaderSize, bytes.data(), bytes.size()) <
+            bytes.size())
+            return nullptr;
+        if (LoadLE16(bytes.data()) != itThumbnail || LoadLE32(bytes.data() + 2) != length)
+            return nullptr;
+        auto thumbnail = DecodeThumbnail(std::span(bytes).subspan(kThumbItemHeaderSize),
+                                         FBoxWidth, FBoxHeight);
+        if (Changed()) return nullptr;  // rewritten while it was read
+        return thumbnail;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+void TThumbCacheFile::Copy(std::int64_t offset, std::int64_t count,
+                           const std::function<void(std::span<const std::uint8_t>)>& sink) const {
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(
+        std::clamp<std::int64_t>(count, 0, static_cast<std::int64_t>(4 * kReadBlock))));
+    while (count > 0) {
+        const auto want =
+            static_cast<std::size_t>(std::min<std::int64_t>(count, std::ssize(buffer)));
+        if (Changed() || FFile->ReadAt(offset, buffer.data(), want) < want)
+            throw EStreamError(SReadError);
+        sink(std::span(buffer.data(), want));
+        offset += static_cast<std::int64_t>(want);
+        count -= static_cast<std::int64_t>(want);
+    }
+    if (Changed()) throw EStreamError(SReadError);
+}
+
+bool TThumbCacheFile::Changed() const { return FFile->Changed(); }
+
+// ---------------------------------------------------------------------------------------
+// Writing
+
 void WriteThumbCache(const std::string& fileName, int thumbWidth, int thumbHeight,
-                     const std::vector<std::span<const std::uint8_t>>& records,
+                     const std::vector<TThumbCachePiece>& records,
                      const std::vector<TThumbCacheEntry>& entries, std::stop_token stop) {
     RemoveStaleTemporaryFiles(fileName, std::chrono::hours(24));
     std::uint64_t recordsSize = 0;
-    for (const auto& piece : records) recordsSize += piece.size();
+    for (const auto& piece : records) recordsSize += static_cast<std::uint64_t>(piece.Size());
     if (recordsSize > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max() -
                                                  kThumbCacheHeaderSize))
         throw EPixError(SThumbCacheTooLarge);
@@ -359,7 +524,20 @@ void WriteThumbCache(const std::string& fileName, int thumbWidth, int thumbHeigh
         }
     };
     file.Write(header, sizeof header);
-    for (const auto& piece : records) write(piece);
+    // Ranges of an older file that follow one another are copied in one go.
+    for (std::size_t i = 0; i < records.size();) {
+        const TThumbCachePiece& piece = records[i++];
+        if (piece.File == nullptr) {
+            write(piece.Bytes);
+            continue;
+        }
+        std::int64_t length = piece.Length;
+        while (i < records.size() && records[i].File == piece.File &&
+               records[i].Offset == piece.Offset + length) {
+            length += records[i++].Length;
+        }
+        piece.File->Copy(piece.Offset, length, write);
+    }
     write(directory.Data());
     if (stop.stop_requested()) throw EPixError(SThumbCacheWriteCancelled);
     file.Commit();

@@ -12,6 +12,7 @@
 #include "thumbs/thumb_info.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <stop_token>
@@ -74,6 +75,8 @@ std::span<const std::uint8_t> ThumbRecordBytes(std::span<const std::uint8_t> fil
 // are left out.
 std::int32_t AppendThumbRecord(TMemoryStream& cache, const TThumbInfo& info);
 
+class TReadFile;
+
 // One directory entry.
 struct TThumbCacheEntry {
     std::int32_t FileDate = 0;
@@ -105,15 +108,89 @@ private:
     int FBoxHeight = 0;
 };
 
+// A cache file kept open while entries read their thumbnails from it: the records are read
+// by offset, the thumbnails' pixels not at all until an entry asks for them. Its bytes are
+// never mapped, so a file that shrinks or is rewritten underneath cannot fault; every
+// thumbnail read later is checked again, and refused once the file has changed.
+class TThumbCacheFile final : public TThumbSource,
+                              public std::enable_shared_from_this<TThumbCacheFile> {
+public:
+    // Null, without an exception, where TThumbCacheReader::Open gives false.
+    static std::shared_ptr<TThumbCacheFile> Open(const std::string& fileName, int thumbWidth,
+                                                 int thumbHeight);
+    ~TThumbCacheFile() override;
+
+    // The scan: one thread at a time.
+    // The next directory entry; false after the last. Throws EStreamError when the
+    // directory runs past the end of the file.
+    bool NextEntry(TThumbCacheEntry& entry);
+    // The record at `offset` as ReadThumbRecord, except that the thumbnail stays in the file
+    // (after a check of its headers) and is read when the entry first asks for it. Returns
+    // the record's size in the file, its header included.
+    std::int64_t ReadRecord(std::int64_t offset, TThumbInfo& info);
+    // The size of the record at `offset`, its header included; errors as ThumbRecordBytes.
+    std::int64_t RecordSize(std::int64_t offset) const;
+
+    // Any thread.
+    std::unique_ptr<TBmpPicture> ReadThumbnail(std::int64_t offset,
+                                               std::uint32_t length) const noexcept override;
+    // Hands bytes [offset, offset + count) to `sink` in pieces. Throws EStreamError when
+    // they are no longer all there or the file has changed since it was opened.
+    void Copy(std::int64_t offset, std::int64_t count,
+              const std::function<void(std::span<const std::uint8_t>)>& sink) const;
+    // The file's size or date moved since it was opened.
+    bool Changed() const;
+
+private:
+    struct TOpenTag {};
+
+public:
+    explicit TThumbCacheFile(TOpenTag) {}
+
+private:
+    // Bytes [offset, offset + count) through a block read ahead, valid until the next call.
+    struct TBlock {
+        std::vector<std::uint8_t> Bytes;
+        std::size_t Length = 0;  // of Bytes, the ones read
+        std::int64_t Start = 0;
+    };
+    std::span<const std::uint8_t> Read(TBlock& block, std::int64_t offset, std::size_t count);
+
+    std::unique_ptr<TReadFile> FFile;
+    int FBoxWidth = 0;
+    int FBoxHeight = 0;
+    std::uint32_t FRemaining = 0;
+    std::int64_t FPosition = 0;
+    TBlock FDirectoryBlock;
+    TBlock FRecordBlock;
+};
+
+// A piece of a cache file's records: bytes in memory, or a range of an older cache file
+// that is copied from it while the new file is written.
+struct TThumbCachePiece {
+    TThumbCachePiece(std::span<const std::uint8_t> bytes) : Bytes(bytes) {}
+    TThumbCachePiece(const TThumbCacheFile& file, std::int64_t offset, std::int64_t length)
+        : File(&file), Offset(offset), Length(length) {}
+    std::int64_t Size() const {
+        return File != nullptr ? Length : static_cast<std::int64_t>(Bytes.size());
+    }
+    std::span<const std::uint8_t> Bytes;
+    const TThumbCacheFile* File = nullptr;
+    std::int64_t Offset = 0;
+    std::int64_t Length = 0;
+};
+
 // Writes a complete cache file: header, the records (the pieces of `records` back to back,
 // each made by AppendThumbRecord or taken whole from an older cache file), the directory of
-// `entries` in their order. The file appears whole or not at all: it is written under a
+// `entries` in their order. A piece of an older file that can no longer be read as it was
+// ends the write with EStreamError. The file appears whole or not at all: it is written under a
 // temporary name beside the target and renamed over it, and any failure removes the
 // temporary file, keeps an older cache and raises the error. A stop requested through
 // `stop` ends the write the same way, with EPixError("Thumbnail cache write cancelled").
 // Temporary files of earlier writes that were killed, older than a day, are removed first.
 void WriteThumbCache(const std::string& fileName, int thumbWidth, int thumbHeight,
-                     const std::vector<std::span<const std::uint8_t>>& records,
+                     const std::vector<TThumbCachePiece>& records,
                      const std::vector<TThumbCacheEntry>& entries, std::stop_token stop = {});
+
 
 }  // namespace pix

@@ -114,26 +114,29 @@ std::int32_t CacheKey(const TFileDate& date) {
                                      kSixtySeconds);
 }
 
-// Runs produce(position, slot) for positions 0..count-1 on `workers` threads (on this thread
-// alone when workers < 2) and consume(position, slot) on this thread in position order,
-// so the outcome does not depend on the number of workers. At most `window` slots wait
-// for their turn. Stops when consume returns false or stop() turns true; workers check
-// stop() before each piece.
+// Runs produce(item, slot) for `count` items on `workers` threads (on this thread alone
+// when workers < 2) and consume(item, slot) on this thread in the order pick() named the
+// items, so the outcome does not depend on the number of workers. pick() runs once per item,
+// when a worker is free for it, under a lock. At most `window` items wait for their turn.
+// Stops when consume returns false or stop() turns true; workers check stop() before each
+// item.
 void RunInOrder(int count, int workers, int window, const std::function<bool()>& stop,
-                const std::function<void(int, TSlot&)>& produce,
+                const std::function<int()>& pick, const std::function<void(int, TSlot&)>& produce,
                 const std::function<bool(int, TSlot&)>& consume) {
     if (workers < 2) {
         TSlot slot;
         for (int position = 0; position < count; ++position) {
             if (stop()) return;
+            const int item = pick();
             slot = TSlot{};
-            produce(position, slot);
-            if (!consume(position, slot)) return;
+            produce(item, slot);
+            if (!consume(item, slot)) return;
         }
         return;
     }
 
     std::vector<std::unique_ptr<TSlot>> slots(static_cast<std::size_t>(count));
+    std::vector<int> items(static_cast<std::size_t>(count), -1);
     std::mutex lock;
     std::condition_variable changed;
     int claimed = 0;
@@ -143,6 +146,7 @@ void RunInOrder(int count, int workers, int window, const std::function<bool()>&
     auto work = [&] {
         for (;;) {
             int position;
+            int item;
             {
                 std::unique_lock guard(lock);
                 changed.wait(guard, [&] {
@@ -150,9 +154,11 @@ void RunInOrder(int count, int workers, int window, const std::function<bool()>&
                 });
                 if (finished || claimed >= count) return;
                 position = claimed++;
+                item = pick();
+                items[static_cast<std::size_t>(position)] = item;
             }
             auto slot = std::make_unique<TSlot>();
-            if (!stop()) produce(position, *slot);
+            if (!stop()) produce(item, *slot);
             {
                 std::lock_guard guard(lock);
                 slots[static_cast<std::size_t>(position)] = std::move(slot);
@@ -181,22 +187,24 @@ void RunInOrder(int count, int workers, int window, const std::function<bool()>&
     for (int position = 0; position < count; ++position) {
         if (stop()) return;
         std::unique_ptr<TSlot> slot;
+        int item;
         {
             std::unique_lock guard(lock);
             changed.wait(guard,
                          [&] { return slots[static_cast<std::size_t>(position)] != nullptr; });
             slot = std::move(slots[static_cast<std::size_t>(position)]);
+            item = items[static_cast<std::size_t>(position)];
             consumed = position + 1;
         }
         changed.notify_all();
-        if (stop() || !consume(position, *slot)) return;
+        if (stop() || !consume(item, *slot)) return;
     }
 }
 
 }  // namespace
 
 void TThumbFileList::AddAll(const std::vector<std::string>& names) {
-    for (const std::string& name : names) FItems.push_back(TThumbFile{name, 0, -1});
+    for (const std::string& name : names) FItems.push_back(TThumbFile{name});
     std::sort(FItems.begin(), FItems.end(),
               [](const TThumbFile& a, const TThumbFile& b) { return NameLess(a.Name, b.Name); });
     FItems.erase(
@@ -218,6 +226,17 @@ std::vector<std::string> TThumbFileList::Names() const {
     names.reserve(FItems.size());
     for (const TThumbFile& item : FItems) names.push_back(item.Name);
     return names;
+}
+
+void TThumbPriority::Set(int first, int count) {
+    std::lock_guard guard(FLock);
+    FFirst = std::max(first, 0);
+    FCount = std::max(count, 0);
+}
+
+std::pair<int, int> TThumbPriority::Get() const {
+    std::lock_guard guard(FLock);
+    return {FFirst, FCount};
 }
 
 TThumbThread::TThumbThread(const std::string& directory) : FDirectory(directory) {
@@ -250,7 +269,6 @@ void TThumbThread::Execute() {
             Thread.FCache.reset();
             Thread.FReused.clear();
             Thread.FOldCache.reset();
-            Thread.FOldCacheMemory = {};
         }
     } freeCache{*this};
     ReadCache();
@@ -271,56 +289,77 @@ void TThumbThread::ListFiles() {
 }
 
 void TThumbThread::ReadCache() {
-    FOldCache = std::make_unique<TThumbCacheReader>();
-    TThumbCacheReader& reader = *FOldCache;
-    if (!reader.Open(CacheFileName(FDirectory), ThumbWidth, ThumbHeight)) return;
-    // Held until the new file is written, since the records taken over stay in it.
-    FOldCacheMemory = MemoryBudget().Charge(static_cast<std::int64_t>(reader.Bytes().size()));
+    FOldCache = TThumbCacheFile::Open(CacheFileName(FDirectory), ThumbWidth, ThumbHeight);
+    if (!FOldCache) return;
+    TThumbCacheFile& cache = *FOldCache;
 
     // The directory entries of unchanged files, in the directory's order. A directory that
     // breaks off ends the list; what came before is still used.
     struct TCandidate {
         int Index;
         TThumbCacheEntry Entry;
+        TThumbInfo Info;
+        std::int64_t Size = 0;
     };
     std::vector<TCandidate> candidates;
+    std::vector<std::int32_t> others;  // the records of the entries not reused
     std::vector<bool> taken(static_cast<std::size_t>(FFiles.Count()), false);
-    // The bytes each entry's record covers, for the sharing check below.
+    try {
+        TThumbCacheEntry entry;
+        while (!Terminated() && cache.NextEntry(entry)) {
+            if (entry.Offset <= 0) continue;
+            const int index = FFiles.Find(entry.Name);
+            // A removed file is skipped, and so is a changed one.
+            if (index >= 0 && !taken[static_cast<std::size_t>(index)] &&
+                DateMatches(entry.FileDate, ReadFileDate(FDirectory + entry.Name))) {
+                taken[static_cast<std::size_t>(index)] = true;
+                candidates.push_back(TCandidate{index, entry, {}, 0});
+            } else {
+                others.push_back(entry.Offset);
+            }
+        }
+    } catch (const std::exception&) {
+        // The entries before the break are still good.
+    }
+
+    // The records are read in the directory's order, their thumbnails left in the file; the
+    // first one that fails ends the reuse, as a damaged cache costs only its reuse and every
+    // file without an entry is made afresh.
+    std::size_t read = 0;
+    for (; read < candidates.size(); ++read) {
+        if (Terminated()) return;
+        TCandidate& candidate = candidates[read];
+        try {
+            candidate.Size = cache.ReadRecord(candidate.Entry.Offset, candidate.Info);
+        } catch (const std::exception&) {
+            break;
+        }
+    }
+    candidates.resize(read);
+
+    // The writer gives every entry a record of its own, back to back. Records that two
+    // entries share, or that lie inside one another, come from a hand-made file, and each
+    // entry would copy them into the new file once more: none of them is reused, and their
+    // files are made afresh.
     struct TRange {
         std::int64_t Begin, End;
         std::size_t Candidate;  // SIZE_MAX for an entry that is not reused
     };
     constexpr std::size_t kNoCandidate = std::numeric_limits<std::size_t>::max();
     std::vector<TRange> ranges;
-    try {
-        TThumbCacheEntry entry;
-        while (!Terminated() && reader.NextEntry(entry)) {
-            if (entry.Offset <= 0) continue;
-            std::size_t candidate = kNoCandidate;
-            const int index = FFiles.Find(entry.Name);
-            // A removed file is skipped, and so is a changed one.
-            if (index >= 0 && !taken[static_cast<std::size_t>(index)] &&
-                DateMatches(entry.FileDate, ReadFileDate(FDirectory + entry.Name))) {
-                taken[static_cast<std::size_t>(index)] = true;
-                candidate = candidates.size();
-                candidates.push_back(TCandidate{index, entry});
-            }
-            try {
-                const auto record = ThumbRecordBytes(reader.Bytes(), entry.Offset);
-                ranges.push_back(TRange{entry.Offset,
-                                        entry.Offset + static_cast<std::int64_t>(record.size()),
-                                        candidate});
-            } catch (const std::exception&) {
-                // A reused entry fails again when its record is read.
-            }
-        }
-    } catch (const std::exception&) {
-        // The entries before the break are still good.
+    ranges.reserve(candidates.size() + others.size());
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        const std::int64_t begin = candidates[i].Entry.Offset;
+        ranges.push_back(TRange{begin, begin + candidates[i].Size, i});
     }
-    // The writer gives every entry a record of its own, back to back. Records that two
-    // entries share, or that lie inside one another, come from a hand-made file, and each
-    // entry would copy them into the new file once more: none of them is reused, and their
-    // files are made afresh.
+    for (const std::int32_t offset : others) {
+        if (Terminated()) return;
+        try {
+            ranges.push_back(TRange{offset, offset + cache.RecordSize(offset), kNoCandidate});
+        } catch (const std::exception&) {
+            // No record there: it shares nothing.
+        }
+    }
     std::vector<bool> shared(candidates.size(), false);
     std::sort(ranges.begin(), ranges.end(),
               [](const TRange& a, const TRange& b) { return a.Begin < b.Begin; });
@@ -337,80 +376,50 @@ void TThumbThread::ReadCache() {
         }
         first = last;
     }
-    std::vector<TCandidate> own;
-    for (std::size_t i = 0; i < candidates.size(); ++i)
-        if (!shared[i]) own.push_back(std::move(candidates[i]));
-    candidates = std::move(own);
 
-    // The records are taken in the directory's order; the first one that fails ends the
-    // reuse, as a damaged cache costs only its reuse and every file without an entry is
-    // made afresh. They are decoded on this thread: a record takes microseconds, and more
-    // workers only made the hand-over between them cost more than it saved.
-    struct TPending {
-        int Index;
-        TThumbInfo Info;
-    };
-    std::vector<TPending> batch;
+    // The entries are handed over in groups; each record goes into the new file as it
+    // stands, the same bytes a fresh write of the entry gives.
+    std::vector<std::size_t> batch;
     auto batchStart = std::chrono::steady_clock::now();
     auto flush = [&] {
         if (batch.empty()) return;
         if (OnThumb && !Terminated()) {
             Synchronize([&] {
-                for (TPending& pending : batch) {
+                for (const std::size_t i : batch) {
                     if (Terminated()) break;
-                    FIndex = pending.Index;
+                    FIndex = candidates[i].Index;
                     FFromCache = true;
                     Info.Clear();
-                    Info.TakeFrom(pending.Info);
+                    Info.TakeFrom(candidates[i].Info);
                     OnThumb(*this, FIndex);
                 }
             });
         }
         batch.clear();
     };
-    const auto produce = [&](int position, TSlot& slot) {
-        try {
-            reader.ReadRecord(candidates[static_cast<std::size_t>(position)].Entry.Offset,
-                              slot.Info);
-            slot.Ok = true;
-        } catch (const std::exception&) {
-            slot.Info.Clear();
-        }
-    };
-    const auto consume = [&](int position, TSlot& slot) {
-        if (!slot.Ok) return false;
-        if (!slot.Info.Thumbnail) return true;
-        const TCandidate& candidate = candidates[static_cast<std::size_t>(position)];
-        std::span<const std::uint8_t> record;
-        try {
-            record = ThumbRecordBytes(reader.Bytes(), candidate.Entry.Offset);
-        } catch (const std::exception&) {
-            return false;
-        }
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        if (Terminated()) break;
+        TCandidate& candidate = candidates[i];
+        if (shared[i] || !candidate.Info.Thumbnail) continue;
         // Records shared by several entries of a hostile file must not push the new file's
         // offsets past 32 bits.
-        if (FReusedSize + static_cast<std::int64_t>(record.size()) >
+        if (FReusedSize + candidate.Size >
             std::numeric_limits<std::int32_t>::max() - kThumbCacheHeaderSize)
-            return false;
-        // The record goes into the new file as it stands: the same bytes a fresh write of
-        // the entry gives, without encoding its thumbnail again.
+            break;
         TThumbFile& file = FFiles[candidate.Index];
-        file.Offset = static_cast<std::int32_t>(kThumbCacheHeaderSize + FReusedSize);
+        file.Record = TThumbFile::rcOldCache;
+        file.At = candidate.Entry.Offset;
+        file.Length = candidate.Size;
         file.FileDate = candidate.Entry.FileDate;
-        FReused.push_back(record);
-        FReusedSize += static_cast<std::int64_t>(record.size());
-        slot.Info.FileDate = candidate.Entry.FileDate;
+        FReused.push_back(candidate.Index);
+        FReusedSize += candidate.Size;
+        candidate.Info.FileDate = candidate.Entry.FileDate;
         if (batch.empty()) batchStart = std::chrono::steady_clock::now();
-        batch.push_back(TPending{candidate.Index, {}});
-        batch.back().Info.TakeFrom(slot.Info);
+        batch.push_back(i);
         if (batch.size() >= kCacheBatchCount ||
             std::chrono::steady_clock::now() - batchStart >= kCacheBatchTime)
             flush();
-        return true;
-    };
-    const int count = static_cast<int>(candidates.size());
-    RunInOrder(
-        count, 1, 1, [this] { return Terminated(); }, produce, consume);
+    }
     flush();
 }
 
@@ -424,20 +433,46 @@ int TThumbThread::Workers(int pieces) const {
 }
 
 void TThumbThread::MakeThumbnails() {
-    std::vector<int> todo;
-    for (int i = 0; i < FFiles.Count(); ++i) {
-        if (FFiles[i].Offset == 0) todo.push_back(i);
+    const int files = FFiles.Count();
+    std::vector<bool> waiting(static_cast<std::size_t>(files), false);
+    int count = 0;
+    for (int i = 0; i < files; ++i) {
+        if (FFiles[i].Record == TThumbFile::rcNone) {
+            waiting[static_cast<std::size_t>(i)] = true;
+            ++count;
+        }
     }
-    // Workers decode files ahead while this thread hands the entries over in file order.
-    const int count = static_cast<int>(todo.size());
+    // The next file: the first waiting one on screen, else the next in file order.
+    int next = 0;
+    std::pair<int, int> shown{0, 0};
+    int shownNext = 0;
+    const auto pick = [&]() -> int {
+        if (Visible) {
+            const std::pair<int, int> now = Visible->Get();
+            if (now != shown) {
+                shown = now;
+                shownNext = now.first;
+            }
+            const int end = static_cast<int>(
+                std::min<std::int64_t>(files, std::int64_t{shown.first} + shown.second));
+            for (; shownNext < end; ++shownNext) {
+                if (waiting[static_cast<std::size_t>(shownNext)]) {
+                    waiting[static_cast<std::size_t>(shownNext)] = false;
+                    return shownNext++;
+                }
+            }
+        }
+        while (next < files && !waiting[static_cast<std::size_t>(next)]) ++next;
+        waiting[static_cast<std::size_t>(next)] = false;
+        return next;
+    };
+    // Workers decode files ahead while this thread hands the entries over in the order they
+    // were picked.
     const int workers = Workers(count);
     RunInOrder(
-        count, workers, 2 * workers, [this] { return Terminated(); },
-        [&](int position, TSlot& slot) {
-            MakeOne(todo[static_cast<std::size_t>(position)], slot.Info, slot.Key);
-        },
-        [&](int position, TSlot& slot) {
-            const int index = todo[static_cast<std::size_t>(position)];
+        count, workers, 2 * workers, [this] { return Terminated(); }, pick,
+        [&](int index, TSlot& slot) { MakeOne(index, slot.Info, slot.Key); },
+        [&](int index, TSlot& slot) {
             FIndex = index;
             Deliver(index, slot.Info, slot.Key);
             return true;
@@ -489,34 +524,57 @@ void TThumbThread::Deliver(int index, TThumbInfo& made, std::int32_t key) {
     Info.TakeFrom(made);
     TThumbFile& file = FFiles[index];
     try {
-        const std::int64_t offset = AppendThumbRecord(*FCache, Info) + FReusedSize;
-        if (offset > std::numeric_limits<std::int32_t>::max()) throw EPixError(SThumbCacheTooLarge);
-        file.Offset = static_cast<std::int32_t>(offset);
+        const std::int64_t at = FCache->Size();
+        AppendThumbRecord(*FCache, Info);
+        file.Record = TThumbFile::rcMade;
+        file.At = at;
+        file.Length = FCache->Size() - at;
         file.FileDate = key;
     } catch (const std::exception&) {
-        file.Offset = 0;  // not kept in the cache file; made again next time
+        file.Record = TThumbFile::rcNone;  // not kept in the cache file; made again next time
     }
     FFromCache = false;
     if (OnThumb) Synchronize([&] { OnThumb(*this, index); });
 }
 
 void TThumbThread::WriteCache() {
-    std::vector<TThumbCacheEntry> entries;
+    // The records taken over first, then the made ones in file order, whatever the order in
+    // which they were made: the file is the same as a load in file order writes.
+    std::vector<TThumbCachePiece> records;
+    std::vector<std::int64_t> offsets(static_cast<std::size_t>(FFiles.Count()), 0);
+    std::int64_t offset = kThumbCacheHeaderSize;
+    constexpr std::int64_t kLimit = std::numeric_limits<std::int32_t>::max();
+    for (const int index : FReused) {
+        const TThumbFile& file = FFiles[index];
+        records.emplace_back(*FOldCache, file.At, file.Length);
+        offsets[static_cast<std::size_t>(index)] = offset;
+        offset += file.Length;
+    }
+    const std::span<const std::uint8_t> made = FCache->Data();
     for (int i = 0; i < FFiles.Count(); ++i) {
         const TThumbFile& file = FFiles[i];
-        if (file.Offset > 0)
-            entries.push_back(TThumbCacheEntry{file.FileDate, file.Offset, file.Name});
+        // A record past 32-bit offsets is not kept; its file is made again next time.
+        if (file.Record != TThumbFile::rcMade || offset + file.Length > kLimit) continue;
+        records.emplace_back(made.subspan(static_cast<std::size_t>(file.At),
+                                          static_cast<std::size_t>(file.Length)));
+        offsets[static_cast<std::size_t>(i)] = offset;
+        offset += file.Length;
     }
-    std::vector<std::span<const std::uint8_t>> records = FReused;
-    records.emplace_back(FCache->Data());
+    std::vector<TThumbCacheEntry> entries;
+    for (int i = 0; i < FFiles.Count(); ++i) {
+        const std::int64_t at = offsets[static_cast<std::size_t>(i)];
+        if (at > 0)
+            entries.push_back(
+                TThumbCacheEntry{FFiles[i].FileDate, static_cast<std::int32_t>(at), FFiles[i].Name});
+    }
     try {
         // A plain Terminate lets the write finish; a shutdown abandons it, removing the
         // temporary file.
         WriteThumbCache(CacheFileName(FDirectory), ThumbWidth, ThumbHeight, records, entries,
                         ShutdownToken());
     } catch (const std::exception&) {
-        // A read-only folder, a full medium or a shutdown: the old cache stays as it was,
-        // and the thumbnails are made again next time.
+        // A read-only folder, a full medium, an old cache file changed underneath or a
+        // shutdown: the cache stays as it was, and the thumbnails are made again next time.
     }
 }
 

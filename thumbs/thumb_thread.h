@@ -10,21 +10,44 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace pix {
 
 class TMemoryStream;
-class TThumbCacheReader;
+class TThumbCacheFile;
 
 // One image file of the folder and, once its entry was delivered, where the new cache
-// file will hold it.
+// file takes its record from.
 struct TThumbFile {
-    std::string Name;            // no path
-    std::int32_t Offset = 0;     // the record's offset in the new cache file; 0 = none yet
+    enum TRecord : std::uint8_t {
+        rcNone,      // no entry yet (or none that can be kept)
+        rcOldCache,  // At is the record's offset in the old cache file
+        rcMade,      // At is its offset among the records this load made
+    };
+    std::string Name;  // no path
+    TRecord Record = rcNone;
+    std::int64_t At = 0;
+    std::int64_t Length = 0;     // the record's size
     std::int32_t FileDate = -1;  // the date the record is kept under in the new cache file
+};
+
+// The range of file indices the grid shows, which the thread makes before the others.
+// Any thread may set or read it.
+class TThumbPriority {
+public:
+    void Set(int first, int count);
+    // The first index and the number of indices.
+    std::pair<int, int> Get() const;
+
+private:
+    mutable std::mutex FLock;
+    int FFirst = 0;
+    int FCount = 0;
 };
 
 // The folder's file names in ascending order without regard to ASCII case; names that
@@ -64,6 +87,9 @@ public:
     // the thread itself. Entries are delivered in the same order either way.
     int DecodeThreads = 0;
     static constexpr int kMaxDecoders = 4;
+    // The files on screen, made first and then the rest in file order; entries are still
+    // delivered once each, and the cache file written at the end is the same.
+    std::shared_ptr<TThumbPriority> Visible;
 
     std::function<void(TThumbThread& sender, const std::vector<std::string>& list)> OnFileList;
     // Info holds the entry and Index its file; the handler takes the thumbnail over
@@ -97,11 +123,12 @@ private:
     std::string FDirectory;
     int FIndex = 0;
     TThumbFileList FFiles;
-    // The records of the new cache file: first those taken unchanged from the old file
-    // (pieces of its bytes, which FOldCache keeps), then the ones made here, in FCache.
-    std::unique_ptr<TThumbCacheReader> FOldCache;
-    TByteBudget::TReservation FOldCacheMemory;
-    std::vector<std::span<const std::uint8_t>> FReused;
+    // The records of the new cache file: first those taken unchanged from the old file, in
+    // the order they were taken (FReused names their files), then the ones made here (in
+    // FCache) in file order. The entries taken from the old file read their thumbnails
+    // from it, and keep it open for as long as they live.
+    std::shared_ptr<TThumbCacheFile> FOldCache;
+    std::vector<int> FReused;
     std::int64_t FReusedSize = 0;
     std::unique_ptr<TMemoryStream> FCache;
     bool FChanged = false;

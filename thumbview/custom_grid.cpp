@@ -76,6 +76,7 @@ void TCustomGrid::SetTopRow(int value) {
     if (value != FTopRow) {
         FTopRow = value;
         viewport()->update();
+        TopLeftChanged();
         if (OnTopLeftChanged) OnTopLeftChanged();
     }
     if (verticalScrollBar()->value() != FTopRow) {

@@ -114,6 +114,8 @@ protected:
                           QPainter& painter) = 0;
     // Called first whenever the viewport's size changes.
     virtual void Resized() {}
+    // Called when TopRow has changed, before OnTopLeftChanged.
+    virtual void TopLeftChanged() {}
     // Makes a cell current through SelectCell and scrolls it into view; false when refused
     // or out of range.
     bool FocusCell(int col, int row);

@@ -131,6 +131,7 @@ void TLwThumbGrid::ReloadDirectory(bool keepPosition) {
     // Files keeps the old names until the new list arrives; meanwhile every cell maps to -1.
     FThumbs.Clear();
     FPixmaps.clear();
+    FDrawn.clear();
     FLoading = false;
     FLoadedCount = 0;
     if (!FDirectory.empty() && DirectoryExists(FDirectory)) {
@@ -139,6 +140,9 @@ void TLwThumbGrid::ReloadDirectory(bool keepPosition) {
         thread->Generation = FGeneration;
         thread->ThumbWidth = FThumbWidth;
         thread->ThumbHeight = FThumbHeight;
+        // Each load has its own: a thread still ending never sees the next load's screen.
+        FVisible = std::make_shared<TThumbPriority>();
+        thread->Visible = FVisible;
         thread->SetSyncTarget(FTarget);
         thread->OnFileList = [this](TThumbThread& sender, const std::vector<std::string>& list) {
             ThreadFileList(sender, list);
@@ -186,6 +190,7 @@ void TLwThumbGrid::ThreadFileList(TThumbThread& sender, const std::vector<std::s
         FThumbs.Clear();
         for (std::size_t i = 0; i < list.size(); ++i) FThumbs.Add(std::make_unique<TThumbInfo>());
         FPixmaps.assign(list.size(), QPixmap());
+        FDrawn.clear();
         if (list.empty()) {
             SetColCount(1);
             SetRowCount(1);
@@ -200,6 +205,7 @@ void TLwThumbGrid::ThreadFileList(TThumbThread& sender, const std::vector<std::s
             SetTopRow(0);
         }
         SelectFileIndex(FFileIndex);
+        ShowVisibleCells();
         viewport()->update();
         FLoading = true;
         FLoadedCount = 0;
@@ -281,7 +287,10 @@ void TLwThumbGrid::Resized() {
     const int count = FThumbs.Count();
     int cols = ClientWidth() / DefaultColWidth();
     if (cols <= 0 || count == 0) cols = 1;
-    if (cols == ColCount()) return;
+    if (cols == ColCount()) {
+        ShowVisibleCells();
+        return;
+    }
     SetColCount(cols);
     SetRowCount(static_cast<int>((std::int64_t{count} + cols - 1) / cols));
     if (index > 0) {
@@ -295,17 +304,63 @@ void TLwThumbGrid::Resized() {
         else if (row < TopRow())
             SetTopRow(row);
     }
+    ShowVisibleCells();
     viewport()->update();
 }
 
+void TLwThumbGrid::TopLeftChanged() {
+    ShowVisibleCells();
+    TrimPixmaps();
+}
+
+void TLwThumbGrid::ShowVisibleCells() {
+    if (!FVisible) return;
+    const int rowHeight = std::max(1, DefaultRowHeight());
+    // The rows that show even in part.
+    const int rows = (ClientHeight() + rowHeight - 1) / rowHeight;
+    const std::int64_t first = std::int64_t{TopRow()} * ColCount();
+    const std::int64_t count = std::int64_t{std::max(rows, 1)} * ColCount();
+    FVisible->Set(static_cast<int>(std::min<std::int64_t>(first, INT32_MAX)),
+                  static_cast<int>(std::min<std::int64_t>(count, INT32_MAX)));
+}
+
+void TLwThumbGrid::TrimPixmaps() {
+    const int rowHeight = std::max(1, DefaultRowHeight());
+    const std::int64_t shown =
+        std::int64_t{std::max(1, (ClientHeight() + rowHeight - 1) / rowHeight)} * ColCount();
+    // Up to five screens of cells keep their pixels; past that, those more than two screens
+    // away drop them, and a deferred thumbnail is read from the cache file again when its
+    // cell comes back.
+    constexpr std::int64_t kMinKept = 512;
+    if (static_cast<std::int64_t>(FDrawn.size()) <= std::max(5 * shown, kMinKept)) return;
+    const std::int64_t first = std::int64_t{TopRow()} * ColCount();
+    const std::int64_t keepFrom = first - 2 * shown;
+    const std::int64_t keepTo = first + 3 * shown;
+    std::erase_if(FDrawn, [&](int index) {
+        if (index >= keepFrom && index < keepTo) return false;
+        const auto slot = static_cast<std::size_t>(index);
+        if (slot < FPixmaps.size()) FPixmaps[slot] = QPixmap();
+        if (index < FThumbs.Count()) FThumbs.Items(index).Thumbnail.Release();
+        return true;
+    });
+}
+
 const QPixmap* TLwThumbGrid::ThumbPixmap(int index) {
-    const TDibPicture* thumbnail = FThumbs.Items(index).Thumbnail.get();
-    if (thumbnail == nullptr || thumbnail->Section() == nullptr) return nullptr;
     const auto slot = static_cast<std::size_t>(index);
     if (slot >= FPixmaps.size()) FPixmaps.resize(static_cast<std::size_t>(FThumbs.Count()));
     QPixmap& pixmap = FPixmaps[slot];
-    if (pixmap.isNull()) pixmap = QPixmap::fromImage(DibToQImage(*thumbnail->Section()));
-    return pixmap.isNull() ? nullptr : &pixmap;
+    if (!pixmap.isNull()) return &pixmap;
+    TThumbnail& thumbnail = FThumbs.Items(index).Thumbnail;
+    // A thumbnail still in the cache file is read here; one that can no longer be read
+    // leaves the cell empty.
+    const TDibPicture* picture = thumbnail.get();
+    if (picture == nullptr || picture->Section() == nullptr) return nullptr;
+    pixmap = QPixmap::fromImage(DibToQImage(*picture->Section()));
+    if (pixmap.isNull()) return nullptr;
+    // The pixmap is what is drawn; the cache file keeps the bitmap.
+    thumbnail.Release();
+    FDrawn.push_back(index);
+    return &pixmap;
 }
 
 void TLwThumbGrid::DrawCell(int col, int row, const QRect& rect, TGridDrawState state,
@@ -349,9 +404,8 @@ void TLwThumbGrid::DrawCellContent(int index, const QRect& rect, TGridDrawState 
     // The thumbnail sits one pixel right of and below its centred position, inside a
     // sunken outline that covers its last column and row.
     if (const QPixmap* pixmap = ThumbPixmap(index)) {
-        const TDibPicture& thumbnail = *FThumbs.Items(index).Thumbnail;
-        const int w = thumbnail.Width();
-        const int h = thumbnail.Height();
+        const int w = pixmap->width();
+        const int h = pixmap->height();
         const int x = (left + right - w) / 2;
         const int y = (top + bottom - h) / 2;
         painter.drawPixmap(x + 1, y + 1, *pixmap);

@@ -11,12 +11,14 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 namespace pix {
 
+class TThumbPriority;
 class TThumbThread;
 
 // A name fitted into a cell's text strip.
@@ -106,8 +108,13 @@ protected:
     void DrawCell(int col, int row, const QRect& rect, TGridDrawState state,
                   QPainter& painter) override;
     void Resized() override;
+    void TopLeftChanged() override;
 
 private:
+    // The thread of the load makes the cells on screen first.
+    void ShowVisibleCells();
+    // Drops the pixels of cells far from the screen once many cells have them.
+    void TrimPixmaps();
     void ComputeCellSize();
     void ThreadFileList(TThumbThread& sender, const std::vector<std::string>& list);
     void ThreadNewThumb(TThumbThread& sender, int index);
@@ -127,8 +134,11 @@ private:
     TThumbList FThumbs;
     int FFileIndex = -1;
     std::vector<std::string> FFiles;
-    // One pixmap per entry, made from its thumbnail when first drawn; null until then.
+    // One pixmap per entry, made from its thumbnail when drawn; null until then, and again
+    // once the cell is far from the screen. FDrawn lists the entries that have one.
     std::vector<QPixmap> FPixmaps;
+    std::vector<int> FDrawn;
+    std::shared_ptr<TThumbPriority> FVisible;
     std::string FDirectory;
     std::int32_t FGeneration = 0;
     bool FLoading = false;

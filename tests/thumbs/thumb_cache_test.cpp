@@ -100,7 +100,7 @@ Bytes FileOfRecord(const TThumbInfo& info, std::int32_t* offset = nullptr) {
 }
 
 // The records of a stream as the one piece the writer takes.
-std::vector<std::span<const std::uint8_t>> Pieces(const TMemoryStream& records) {
+std::vector<TThumbCachePiece> Pieces(const TMemoryStream& records) {
     return {std::span<const std::uint8_t>(records.Data())};
 }
 
