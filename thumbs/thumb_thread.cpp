@@ -302,13 +302,18 @@ void TThumbThread::ReadCache() {
         std::int64_t Size = 0;
     };
     std::vector<TCandidate> candidates;
+    candidates.reserve(static_cast<std::size_t>(FFiles.Count()));
     std::vector<std::int32_t> others;  // the records of the entries not reused
     std::vector<bool> taken(static_cast<std::size_t>(FFiles.Count()), false);
     try {
         TThumbCacheEntry entry;
+        int next = 0;  // the directory is usually in file order: the next file is tried first
         while (!Terminated() && cache.NextEntry(entry)) {
             if (entry.Offset <= 0) continue;
-            const int index = FFiles.Find(entry.Name);
+            const int index = next < FFiles.Count() && FFiles[next].Name == entry.Name
+                            ? next
+                            : FFiles.Find(entry.Name);
+            next = index + 1;
             // A removed file is skipped, and so is a changed one.
             if (index >= 0 && !taken[static_cast<std::size_t>(index)] &&
                 DateMatches(entry.FileDate, ReadFileDate(FDirectory + entry.Name))) {

@@ -487,6 +487,64 @@ TEST_P(ThumbCacheReaderTest, OpensAndReadsOnlyWhatIsValid) {
     }
 }
 
+// The cache file kept open gives the same entries as the file read whole, with thumbnails
+// read later equal pixel for pixel, and fails where it fails: at the record, or, for a
+// thumbnail that cannot be decoded, when the thumbnail is read.
+TEST_P(ThumbCacheReaderTest, FileKeptOpenAgreesWithTheWholeFile) {
+    TThumbInfo info;
+    FillAll(info);
+    TMemoryStream records;
+    const std::int32_t offset = AppendThumbRecord(records, info);
+    test::TTempDir dir;
+    const std::string path = dir.File("pixorama.dtd");
+    WriteThumbCache(path, 112, 96, Pieces(records), {{1234, offset, "a.bmp"}});
+    Bytes file = Load(path);
+    GetParam().Damage(file, 24, U32(file, 16));
+    Save(path, file);
+
+    TThumbCacheReader reader;
+    const bool opened = reader.Open(path, 112, 96);
+    const auto cache = TThumbCacheFile::Open(path, 112, 96);
+    ASSERT_EQ(cache != nullptr, opened);
+    if (!opened) return;
+    for (;;) {
+        TThumbCacheEntry a, b;
+        bool moreA = false, moreB = false, brokenA = false, brokenB = false;
+        try {
+            moreA = reader.NextEntry(a);
+        } catch (const EStreamError&) {
+            brokenA = true;
+        }
+        try {
+            moreB = cache->NextEntry(b);
+        } catch (const EStreamError&) {
+            brokenB = true;
+        }
+        ASSERT_EQ(brokenA, brokenB);
+        ASSERT_EQ(moreA, moreB);
+        if (brokenA || !moreA) break;
+        EXPECT_EQ(a.Name, b.Name);
+        EXPECT_EQ(a.Offset, b.Offset);
+        EXPECT_EQ(a.FileDate, b.FileDate);
+        TThumbInfo eager, later;
+        bool eagerOk = true, laterOk = true;
+        try {
+            reader.ReadRecord(a.Offset, eager);
+        } catch (const std::exception&) {
+            eagerOk = false;
+        }
+        try {
+            cache->ReadRecord(b.Offset, later);
+            EXPECT_FALSE(later.Thumbnail.InMemory());
+            if (later.Thumbnail && later.Thumbnail.get() == nullptr) laterOk = false;
+        } catch (const std::exception&) {
+            laterOk = false;
+        }
+        ASSERT_EQ(eagerOk, laterOk);
+        if (eagerOk) ExpectSameInfo(eager, later);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, ThumbCacheReaderTest,
     ::testing::Values(TDamageCase{"Intact", [](Bytes&, std::size_t, std::size_t) {}, kReads},
@@ -762,6 +820,107 @@ TEST(ThumbCacheWriteTest, ReplacesAnOlderFileWhole) {
     reader.ReadRecord(entry.Offset, back);
     EXPECT_EQ(back.ImageNumber, 3);
 }
+
+// ---- Thumbnails left in the file ----
+
+// What happens to the cache file after its records were read with their thumbnails left in
+// it, and whether those thumbnails can still be read (and copied into a new file) after.
+struct TChangeCase {
+    const char* Name;
+    std::function<void(const std::string& path, const Bytes& other)> Change;
+    bool Readable;
+};
+
+void PrintTo(const TChangeCase& c, std::ostream* os) { *os << c.Name; }
+
+class ThumbCacheLaterTest : public ::testing::TestWithParam<TChangeCase> {};
+
+// A file removed or replaced under its name is still read as it was opened; one cut short or
+// rewritten in place (another instance on a network share) never hands an entry another
+// entry's thumbnail: its thumbnails are gone, and so is a copy of its records.
+TEST_P(ThumbCacheLaterTest, SurviveOnlyAnUnchangedFile) {
+    test::TTempDir dir;
+    const std::string path = dir.File("pixorama.dtd");
+    // Two files of two entries each, the same layout with other pixels.
+    auto make = [](std::uint8_t seed, TMemoryStream& records) {
+        std::vector<TThumbCacheEntry> entries;
+        for (const char* name : {"a.bmp", "b.bmp"}) {
+            TThumbInfo info;
+            info.Thumbnail = SmallThumbnail(seed++);
+            entries.push_back({1, AppendThumbRecord(records, info), name});
+        }
+        return entries;
+    };
+    TMemoryStream mine, theirs;
+    const auto entries = make(1, mine);
+    WriteThumbCache(path, 112, 96, Pieces(mine), entries);
+    const std::string otherPath = dir.File("other.dtd");
+    WriteThumbCache(otherPath, 112, 96, Pieces(theirs), make(50, theirs));
+    const Bytes other = Load(otherPath);
+    ASSERT_EQ(other.size(), Load(path).size());
+    // Written a while ago, as a cache file found in a folder is.
+    fs::last_write_time(path, fs::last_write_time(path) - std::chrono::hours(1));
+
+    const auto cache = TThumbCacheFile::Open(path, 112, 96);
+    ASSERT_NE(cache, nullptr);
+    TThumbInfo first, second;
+    std::vector<std::int64_t> sizes;
+    sizes.push_back(cache->ReadRecord(entries[0].Offset, first));
+    sizes.push_back(cache->ReadRecord(entries[1].Offset, second));
+    // Read once before the change, released, and read again after it.
+    ASSERT_NE(first.Thumbnail.get(), nullptr);
+    EXPECT_EQ(PixelsOf(first.Thumbnail.get()), PixelsOf(SmallThumbnail(1).get()));
+    first.Thumbnail.Release();
+    EXPECT_FALSE(first.Thumbnail.InMemory());
+
+    const Bytes original = Load(path);
+    GetParam().Change(path, other);
+
+    for (auto [info, seed] : {std::pair{&first, 1}, std::pair{&second, 2}}) {
+        const TBmpPicture* picture = info->Thumbnail.get();
+        if (GetParam().Readable) {
+            ASSERT_NE(picture, nullptr);
+            EXPECT_EQ(PixelsOf(picture), PixelsOf(SmallThumbnail(static_cast<std::uint8_t>(seed)).get()));
+        } else {
+            EXPECT_EQ(picture, nullptr);
+            EXPECT_FALSE(info->Thumbnail);
+        }
+    }
+    test::TTempDir copyDir;
+    const std::string copy = copyDir.File("pixorama.dtd");
+    const std::vector<TThumbCachePiece> pieces = {{*cache, entries[0].Offset, sizes[0]},
+                                                  {*cache, entries[1].Offset, sizes[1]}};
+    if (GetParam().Readable) {
+        WriteThumbCache(copy, 112, 96, pieces, entries);
+        EXPECT_EQ(Load(copy), original);
+    } else {
+        EXPECT_THROW(WriteThumbCache(copy, 112, 96, pieces, entries), EStreamError);
+        EXPECT_FALSE(fs::exists(copy));
+        EXPECT_TRUE(TempFiles(copyDir.Path()).empty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Changes, ThumbCacheLaterTest,
+    ::testing::Values(
+        TChangeCase{"Unchanged", [](const std::string&, const Bytes&) {}, true},
+        TChangeCase{"Removed", [](const std::string& path, const Bytes&) { fs::remove(path); },
+                    true},
+        TChangeCase{"ReplacedUnderItsName",
+                    [](const std::string& path, const Bytes& other) {
+                        Save(path + ".new", other);
+                        fs::rename(path + ".new", path);
+                    },
+                    true},
+        TChangeCase{"CutShort",
+                    [](const std::string& path, const Bytes&) {
+                        fs::resize_file(path, fs::file_size(path) / 2);
+                    },
+                    false},
+        TChangeCase{"RewrittenInPlace",
+                    [](const std::string& path, const Bytes& other) { Save(path, other); },
+                    false}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 }  // namespace
 }  // namespace pix

@@ -85,9 +85,11 @@ struct TRun {
     std::function<void(TThumbThread&)> AfterList;
     std::function<void(TThumbThread&, const TDelivery&)> AfterThumb;
     bool TerminateBeforeResume = false;
+    std::shared_ptr<TThumbPriority> Visible;
 
     void Start(const std::string& directory) {
         auto thread = std::make_unique<TThumbThread>(directory);
+        thread->Visible = Visible;
         thread->ThumbWidth = BoxWidth;
         thread->ThumbHeight = BoxHeight;
         thread->DecodeThreads = DecodeThreads;
@@ -739,22 +741,48 @@ TEST_F(ThumbThreadTest, ShutdownWhileAThreadWaitsForTheMainThread) {
     EXPECT_FALSE(HasCache());
 }
 
+// The program's end lets a load write the entries it made before it is shut down; the next
+// visit takes them from the cache.
+TEST_F(ThumbThreadTest, ProgramEndKeepsWhatWasMade) {
+    FillFolder();
+    TRun run;
+    run.DecodeThreads = 1;
+    run.Start(Dir());
+    ASSERT_TRUE(WaitUntil([&] { return run.Deliveries.size() >= 3; }));
+    // The thread now waits in a hand-over or decodes the next file.
+    EXPECT_TRUE(TThread::FinishAll(10000));
+    EXPECT_TRUE(TThread::ShutdownAll(1000));
+    const std::vector<std::string> kept = CacheNames(Dir());
+    ASSERT_GE(kept.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(kept[i], run.Deliveries[i].Name);
+    TRun next;
+    ASSERT_TRUE(next.Run(Dir()));
+    EXPECT_EQ(next.FromCacheCount(), static_cast<int>(kept.size()));
+}
+
+// The files on screen come first, then the rest in file order, each once; the cache file is
+// the same whatever the order and the number of decoders.
 TEST_F(ThumbThreadTest, OneOrSeveralDecodersGiveTheSameOrderAndFile) {
     FillFolder();
-    std::vector<std::vector<int>> orders;
-    std::vector<std::string> files;
-    for (int threads : {1, 2, 4}) {
-        fs::remove(File(kThumbCacheName));
-        TRun run;
-        run.DecodeThreads = threads;
-        ASSERT_TRUE(run.Run(Dir()));
-        EXPECT_EQ(run.Deliveries.size(), static_cast<std::size_t>(kFilledCount));
-        orders.push_back(run.Indices());
-        files.push_back(test::ReadFile(File(kThumbCacheName)));
-    }
-    for (std::size_t i = 1; i < orders.size(); ++i) {
-        EXPECT_EQ(orders[i], orders[0]);
-        EXPECT_TRUE(files[i] == files[0]) << "cache files differ";
+    const std::vector<int> fileOrder = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    const std::vector<int> shownFirst = {7, 8, 9, 0, 1, 2, 3, 4, 5, 6, 10};
+    std::string firstFile;
+    for (bool shown : {false, true}) {
+        for (int threads : {1, 2, 4}) {
+            SCOPED_TRACE(testing::Message() << "threads " << threads << " shown " << shown);
+            fs::remove(File(kThumbCacheName));
+            TRun run;
+            run.DecodeThreads = threads;
+            if (shown) {
+                run.Visible = std::make_shared<TThumbPriority>();
+                run.Visible->Set(7, 3);
+            }
+            ASSERT_TRUE(run.Run(Dir()));
+            EXPECT_EQ(run.Indices(), shown ? shownFirst : fileOrder);
+            const std::string file = test::ReadFile(File(kThumbCacheName));
+            if (firstFile.empty()) firstFile = file;
+            EXPECT_TRUE(file == firstFile) << "cache files differ";
+        }
     }
 }
 

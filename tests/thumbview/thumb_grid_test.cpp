@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -424,6 +425,73 @@ TEST_F(ThumbGridTest, DrawsFramesThumbnailsAndBackground) {
     for (const QPoint p : {QPoint(130, 130), QPoint(200, 200), QPoint(254, 254)})
         EXPECT_EQ(image.pixelColor(p), silver) << p.x() << "," << p.y();
 }
+
+// Thumbnails taken from the cache file are read from it when their cells are first drawn.
+// A cell drawn after the file was removed still shows its own thumbnail; after the file was
+// cut short, or rewritten in place with another folder's thumbnails, it shows none, and
+// never another file's.
+struct TCacheChangeCase {
+    const char* Name;
+    enum { Removed, CutShort, Rewritten } Change;
+    bool Shown;
+};
+
+void PrintTo(const TCacheChangeCase& c, std::ostream* os) { *os << c.Name; }
+
+class ThumbGridCacheChangeTest : public ThumbGridTest,
+                                 public ::testing::WithParamInterface<TCacheChangeCase> {};
+
+TEST_P(ThumbGridCacheChangeTest, CellsDrawnAfterTheChange) {
+    namespace fs = std::filesystem;
+    // The same names in two folders, each file a grey of its own; dated an hour back, as
+    // entries of files written within the last 2 seconds are not reused.
+    auto fill = [](const fs::path& dir, int grey) {
+        for (int i = 0; i < 4; ++i, grey += 30) {
+            TBmpPicture picture(16, 16, pkGray256);
+            std::memset(picture.Bits(), grey, static_cast<std::size_t>(picture.ImageSize()));
+            const fs::path path = dir / ("f0" + std::to_string(i) + ".bmp");
+            picture.SaveToFile(path.string());
+            fs::last_write_time(path, fs::last_write_time(path) - std::chrono::hours(1));
+        }
+    };
+    test::TTempDir other;
+    fill(FDir.Path(), 40);
+    fill(other.Path(), 45);
+    FGrid.resize(130, 128);  // one cell shows
+    Load(other.Path().string());
+    Load(FDir.Path().string());
+    const std::string cache = FDir.File("pixorama.dtd");
+    fs::last_write_time(cache, fs::last_write_time(cache) - std::chrono::hours(1));
+    Load("", true);
+    ASSERT_EQ(FGrid.Thumbs().Count(), 4);
+    ASSERT_TRUE(FGrid.Thumbs().Items(3).Thumbnail.Deferred());
+    ASSERT_FALSE(FGrid.Thumbs().Items(3).Thumbnail.InMemory());
+
+    switch (GetParam().Change) {
+        case TCacheChangeCase::Removed:
+            fs::remove(cache);
+            break;
+        case TCacheChangeCase::CutShort:
+            fs::resize_file(cache, fs::file_size(cache) / 2);
+            break;
+        case TCacheChangeCase::Rewritten:
+            test::WriteFile(cache, test::ReadFile(other.File("pixorama.dtd")));
+            break;
+    }
+    FGrid.SetTopRow(3);
+    const QImage image = FGrid.viewport()->grab().toImage();
+    // The centre of a 16 x 16 thumbnail in the picture area (3, 3)-(126, 110).
+    const QColor centre = image.pixelColor((3 + 126 - 16) / 2 + 9, (3 + 110 - 16) / 2 + 9);
+    EXPECT_EQ(centre, GetParam().Shown ? QColor(130, 130, 130) : QColor(192, 192, 192));
+    EXPECT_EQ(static_cast<bool>(FGrid.Thumbs().Items(3).Thumbnail), GetParam().Shown);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Changes, ThumbGridCacheChangeTest,
+    ::testing::Values(TCacheChangeCase{"Removed", TCacheChangeCase::Removed, true},
+                      TCacheChangeCase{"CutShort", TCacheChangeCase::CutShort, false},
+                      TCacheChangeCase{"Rewritten", TCacheChangeCase::Rewritten, false}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 struct TFitCase {
     const char* Name;
