@@ -11,7 +11,8 @@ whose first file holds a comment of a million lines (and other texts as long): t
 window's title and the delete question's title as the window system shows them, then the
 window must close on Alt+X, on a first start and on a second one that takes the file's
 entry from the cache. Prints the seconds from the key to the
-end of the process. `--close-only` makes the one measurement of the first start, waiting
+end of the process. Then a jump to the end of an uncached folder of 2520 files must show
+its cells filled before the folder is done. `--close-only` makes the one measurement of the first start, waiting
 at most SECONDS for the end. `--signals` needs no display: the program (on the offscreen
 platform) must end with status 0 on SIGINT and SIGTERM while it makes thumbnails, leaving
 no temporary cache file and the old cache in place. Exit status 0 when every check passed,
@@ -145,6 +146,80 @@ def grey_png(width, height):
     return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", rows) + chunk(b"IEND", b"")
 
 
+def grey_bmp(width, height, grey):
+    """An 8-bit BMP of one grey."""
+    palette = b"".join(bytes((i, i, i, 0)) for i in range(256))
+    pixels = bytes((grey,)) * (width * height)  # rows of a multiple of 4 bytes
+    offset = 14 + 40 + len(palette)
+    return (b"BM" + struct.pack("<IHHI", offset + len(pixels), 0, 0, offset) +
+            struct.pack("<IiiHHIIiiII", 40, width, height, 1, 8, 0, len(pixels), 0, 0, 256, 0) +
+            palette + pixels)
+
+
+def check_jump_to_end(program, tmp):
+    """A jump to the end of an uncached folder of 2520 files (full last rows for up to ten
+    columns) fills the cells on screen at once, long before the folder is done."""
+    folder = os.path.join(tmp, "jump")
+    os.makedirs(folder)
+    grey = 90
+    first = os.path.join(folder, "f0000.bmp")
+    with open(first, "wb") as f:
+        f.write(grey_bmp(2000, 1500, grey))  # a few milliseconds each, seconds in all
+    stamp = time.time() - 3600  # files dated within 2 seconds would not be cached
+    os.utime(first, (stamp, stamp))
+    for i in range(1, 2520):
+        os.link(first, os.path.join(folder, "f%04d.bmp" % i))
+    env = dict(os.environ, QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=os.path.join(tmp, "run"),
+               PIXORAMA_REGISTRY_DIR=os.path.join(tmp, "registry-jump"))
+    os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700, exist_ok=True)
+    process = subprocess.Popen([program, first], env=env)
+    try:
+        main_title = "Pixorama 1.0 - " + folder
+        window = wait_until(lambda: window_named(process.pid,
+                                                 lambda n: n.startswith(main_title)), 30)
+        if not check(window, "jump: no main window"):
+            return
+        xdotool("windowfocus", "--sync", window)
+        wait_until(lambda: (xdotool("getwindowname", window) or "").endswith("f0000.bmp"), 30)
+        # A click on the first cell gives the grid the keyboard.
+        geometry = dict(item.split("=") for item in
+                        (xdotool("getwindowgeometry", "--shell", window) or "").split())
+        if not check("X" in geometry, "jump: no window geometry"):
+            return
+        xdotool("mousemove", int(geometry["X"]) + 270, int(geometry["Y"]) + 60)
+        xdotool("click", 1)
+        xdotool("key", "ctrl+End")
+        wait_until(lambda: (xdotool("getwindowname", window) or "").endswith("f2519.bmp"), 10)
+        time.sleep(1.5)
+        shot = grab_screen()
+        done = os.path.exists(os.path.join(folder, "pixorama.dtd"))
+        if shot is None:
+            print("jump: no screen grab (python3-pil missing), not checked")
+            return
+        # Thumbnails are 112 x 84 of one grey (less the outline over their last column and
+        # row); count the cells' worth of that grey.
+        cells = sum(1 for p in shot.getdata() if p == (grey, grey, grey)) / (111 * 83)
+        print("jump: %.1f cells filled 1.5 s after Ctrl+End, folder done: %s" % (cells, done))
+        check(not done, "jump: the whole folder was made before the check")
+        check(cells >= 6, "jump: only %.1f cells filled on screen" % cells)
+    finally:
+        if process.poll() is None:
+            process.terminate()
+            try:
+                process.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+
+
+def grab_screen():
+    try:
+        from PIL import ImageGrab
+    except ImportError:
+        return None
+    return ImageGrab.grab(xdisplay=None).convert("RGB")
+
+
 def check_stop_signals(program, tmp):
     folder = os.path.join(tmp, "stop")
     os.makedirs(folder)
@@ -219,6 +294,7 @@ def main():
                 print("FAIL:", failure)
             return 0
         check_long_file(program, tmp)
+        check_jump_to_end(program, tmp)
     for failure in failures:
         print("FAIL:", failure)
     return 1 if failures else 0
