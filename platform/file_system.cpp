@@ -44,10 +44,36 @@ std::int32_t PackDosDateTime(const TDosDateTime& parts) {
     return static_cast<std::int32_t>(bits);
 }
 
+namespace {
+
+TFileDate DateOfStatus(const struct stat& st);
+
+}  // namespace
+
 TFileDate ReadFileDate(const std::string& fileName) {
-    TFileDate date;
     struct stat st {};
-    if (!StatPath(fileName, st) || S_ISDIR(st.st_mode)) return date;
+    if (!StatPath(fileName, st)) return {};
+    return DateOfStatus(st);
+}
+
+TFolderDates::TFolderDates(const std::string& dirName)
+    : FFd(open(dirName.empty() ? "." : dirName.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+
+TFolderDates::~TFolderDates() {
+    if (FFd >= 0) close(FFd);
+}
+
+TFileDate TFolderDates::Read(const std::string& name) const {
+    struct stat st {};
+    if (FFd < 0 || name.empty() || fstatat(FFd, name.c_str(), &st, 0) != 0) return {};
+    return DateOfStatus(st);
+}
+
+namespace {
+
+TFileDate DateOfStatus(const struct stat& st) {
+    TFileDate date;
+    if (S_ISDIR(st.st_mode)) return date;
     date.Exists = true;
     timespec now {};
     clock_gettime(CLOCK_REALTIME, &now);
@@ -67,6 +93,8 @@ TFileDate ReadFileDate(const std::string& fileName) {
                                 local.tm_min, std::min(local.tm_sec, 59)});
     return date;
 }
+
+}  // namespace
 
 std::int32_t FileAge(const std::string& fileName) { return ReadFileDate(fileName).Age; }
 

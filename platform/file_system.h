@@ -30,6 +30,22 @@ struct TFileDate {
 };
 TFileDate ReadFileDate(const std::string& fileName);
 
+// The dates of many files of one folder: each is asked relative to the folder, opened once,
+// without walking the folder's path again.
+class TFolderDates {
+public:
+    // A folder that cannot be opened leaves every file missing.
+    explicit TFolderDates(const std::string& dirName);
+    ~TFolderDates();
+    TFolderDates(const TFolderDates&) = delete;
+    TFolderDates& operator=(const TFolderDates&) = delete;
+    // As ReadFileDate of the folder's file `name`.
+    TFileDate Read(const std::string& name) const;
+
+private:
+    int FFd = -1;
+};
+
 // Size in bytes, or -1 when the file does not exist.
 std::int64_t FileSize(const std::string& fileName);
 

@@ -112,13 +112,31 @@ struct TDeferTo {
     std::int64_t Base = 0;
 };
 
-// The thumbnail item's BMP headers, as the reader takes them, without its pixels.
+// The thumbnail item's BMP headers, as the reader takes them, and for rows stored plainly,
+// that the item holds all of them: the pixels are decoded only when the entry asks for
+// them, and a thumbnail that fails then would be reused as it stands at every visit.
 void CheckThumbnailHeaders(std::span<const std::uint8_t> bmp) {
     TSpanStream stream(bmp);
     TBmpPicture probe;
     probe.ReadFileHeader(stream);
     std::unique_ptr<TDibInfo> header;
     probe.ReadHeader(stream, header);
+
+    const TSpanReader reader(bmp);
+    const std::uint32_t pixels = reader.U32(10);
+    const std::uint32_t headerSize = reader.U32(14);
+    const bool core = headerSize == 12;
+    const std::int64_t width = core ? reader.U16(18) : static_cast<std::int32_t>(reader.U32(18));
+    std::int64_t height = core ? reader.U16(20) : static_cast<std::int32_t>(reader.U32(22));
+    const std::int64_t bits = reader.U16(core ? 24 : 28);
+    const std::uint32_t compression = core ? 0 : reader.U32(30);
+    constexpr std::uint32_t kBiRgb = 0, kBiBitfields = 3;
+    if (compression != kBiRgb && compression != kBiBitfields) return;
+    if (pixels < 14 + headerSize) return;  // placed after the headers and colours by the reader
+    if (height < 0) height = -height;
+    const std::int64_t stride = (width * bits + 31) / 32 * 4;
+    if (static_cast<std::int64_t>(bmp.size()) < std::int64_t{pixels} + stride * height)
+        throw EStreamError(SReadError);
 }
 
 std::unique_ptr<TBmpPicture> DecodeThumbnail(std::span<const std::uint8_t> bmp, int boxWidth,

@@ -305,6 +305,7 @@ void TThumbThread::ReadCache() {
     candidates.reserve(static_cast<std::size_t>(FFiles.Count()));
     std::vector<std::int32_t> others;  // the records of the entries not reused
     std::vector<bool> taken(static_cast<std::size_t>(FFiles.Count()), false);
+    const TFolderDates dates(FDirectory);
     try {
         TThumbCacheEntry entry;
         int next = 0;  // the directory is usually in file order: the next file is tried first
@@ -316,7 +317,7 @@ void TThumbThread::ReadCache() {
             next = index + 1;
             // A removed file is skipped, and so is a changed one.
             if (index >= 0 && !taken[static_cast<std::size_t>(index)] &&
-                DateMatches(entry.FileDate, ReadFileDate(FDirectory + entry.Name))) {
+                DateMatches(entry.FileDate, dates.Read(entry.Name))) {
                 taken[static_cast<std::size_t>(index)] = true;
                 candidates.push_back(TCandidate{index, entry, {}, 0});
             } else {
