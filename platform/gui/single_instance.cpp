@@ -35,21 +35,6 @@ constexpr qsizetype kMaxLine = 1024;
 constexpr int kServerIdleMs = 5000;
 constexpr int kRetryMs = 100;
 
-// The user's runtime folder is private to the user and cleared at log-out; without one the
-// temporary folder serves, with the user id in the names so that users do not meet.
-std::string InstanceFolderAndName(const std::string& name, std::string& baseName) {
-    std::string clean = name;
-    std::replace(clean.begin(), clean.end(), '/', '_');
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime != nullptr && *runtime != '\0' && QFileInfo(QString::fromUtf8(runtime)).isDir() &&
-        QFileInfo(QString::fromUtf8(runtime)).isWritable()) {
-        baseName = clean;
-        return runtime;
-    }
-    baseName = clean + "-" + std::to_string(static_cast<unsigned long>(::getuid()));
-    return QDir::tempPath().toStdString();
-}
-
 // Reads one line within the remaining time; false on time-out, close or an overlong line.
 bool ReadLine(QLocalSocket& socket, const QElapsedTimer& clock, QByteArray& line) {
     while (!socket.canReadLine()) {
@@ -62,6 +47,19 @@ bool ReadLine(QLocalSocket& socket, const QElapsedTimer& clock, QByteArray& line
 }
 
 }  // namespace
+
+// The user's runtime folder is private to the user and cleared at log-out; without one the
+// temporary folder serves, with the user id in the names so that users do not meet.
+std::string UserRuntimePath(const std::string& name, const std::string& ending) {
+    std::string clean = name;
+    std::replace(clean.begin(), clean.end(), '/', '_');
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime != nullptr && *runtime != '\0' && QFileInfo(QString::fromUtf8(runtime)).isDir() &&
+        QFileInfo(QString::fromUtf8(runtime)).isWritable())
+        return std::string(runtime) + "/" + clean + ending;
+    return QDir::tempPath().toStdString() + "/" + clean + "-" +
+           std::to_string(static_cast<unsigned long>(::getuid())) + ending;
+}
 
 bool TitleMatches(const std::string& title, const std::string& prefix) {
     if (title.size() < prefix.size()) return false;
@@ -85,10 +83,8 @@ void BringApplicationForward(QWindow* mainWindow) {
 
 TSingleInstance::TSingleInstance(const std::string& name, const std::string& titlePrefix)
     : FTitlePrefix(titlePrefix) {
-    std::string base;
-    const std::string folder = InstanceFolderAndName(name, base);
-    FLockFile = folder + "/" + base + ".lock";
-    FSocket = folder + "/" + base + ".socket";
+    FLockFile = UserRuntimePath(name, ".lock");
+    FSocket = UserRuntimePath(name, ".socket");
 
     // Close-on-exec: a program started from here must not keep the lock after we end.
     const int fd = ::open(FLockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);

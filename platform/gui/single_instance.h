@@ -61,6 +61,11 @@ private:
     bool FActivated = false;
 };
 
+// The path of a per-user file (a lock, a socket) called `name` + `ending`: in the user's
+// runtime folder, or, when there is none, in the temporary folder with the user id added to
+// the name. A "/" in the name becomes "_".
+std::string UserRuntimePath(const std::string& name, const std::string& ending);
+
 // True when title begins with prefix, letters compared without regard to ASCII case.
 bool TitleMatches(const std::string& title, const std::string& prefix);
 
