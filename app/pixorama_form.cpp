@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "app/pixorama_form.h"
 
+#include "app/image_handover.h"
 #include "foldertree/shell_tree.h"
 #include "info/info_document.h"
 #include "platform/code_page.h"
@@ -97,7 +98,10 @@ TPixorama::TPixorama(const std::string& startArgument, QWidget* parent)
     // Every control's entering and leaving, for the hint in the status bar.
     qApp->installEventFilter(this);
 
-    OnOpenImage = [](const std::string&) { QApplication::beep(); };
+    // A beep is the only sign that nothing could be started.
+    OnOpenImage = [](const std::string& path) {
+        if (HandOver(path) == hoNothing) QApplication::beep();
+    };
     OnConfirmDelete = [this](const QString& question) {
         QMessageBox box(QMessageBox::Question, SConfirmCaption, question, QMessageBox::NoButton,
                         this);

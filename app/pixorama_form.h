@@ -32,8 +32,8 @@ public:
     // Called once when the window is first shown, after the start folder was chosen; the
     // program body removes the splash here.
     std::function<void()> OnFirstShow;
-    // Hands a file to the imaging application; the default only beeps, as when none can be
-    // started.
+    // Hands a file to the imaging application (HandOver), or beeps when nothing could be
+    // started. Tests put their own in.
     std::function<void(const std::string& path)> OnOpenImage;
     // The confirmation question before a delete; the default shows the message box. Tests
     // answer it themselves.
