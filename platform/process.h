@@ -31,7 +31,7 @@ inline constexpr int kWaitForEnd = -1;
 
 // Starts argv[0] with the arguments argv, in the caller's environment and current folder;
 // a program name without "/" is taken relative to the current folder. No shell sees the
-// arguments. The process runs detached in a session of its own: it is never our child, so
+// arguments. The process runs detached, in a new session: it is never our child, so
 // it leaves no zombie, and it inherits no descriptor besides standard input, output and
 // error, and no blocked or ignored signal. waitMs 0 returns once the program is running,
 // -1 waits until it ends, any other value waits at most that many milliseconds for its
