@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <memory>
 #include <thread>
+#include <type_traits>
 
 namespace pix {
 namespace {
@@ -97,19 +98,16 @@ protected:
 
     bool Started(const std::string& label) const { return fs::exists(FRecords.File(label)); }
 
-    static void WriteMachineString(const std::string& key, const std::string& name,
-                                   const std::string& value) {
+    // A value under HKEY_LOCAL_MACHINE: a 32-bit integer or a string.
+    template <typename T>
+    static void WriteMachine(const std::string& key, const std::string& name, const T& value) {
         TRegistry registry;
         registry.SetRootKey(HKEY_LOCAL_MACHINE);
         ASSERT_TRUE(registry.OpenKey(key, true));
-        registry.WriteString(name, value);
-    }
-
-    static void WriteMachineInteger(const std::string& key, const std::string& name, int value) {
-        TRegistry registry;
-        registry.SetRootKey(HKEY_LOCAL_MACHINE);
-        ASSERT_TRUE(registry.OpenKey(key, true));
-        registry.WriteInteger(name, value);
+        if constexpr (std::is_integral_v<T>)
+            registry.WriteInteger(name, value);
+        else
+            registry.WriteString(name, value);
     }
 
     // Both imaging applications installed where the registry says, and kelvo32.exe beside us;
@@ -117,9 +115,8 @@ protected:
     void InstallEverything() {
         Fake(FInstalled.Path() / "kelvo32.exe", "appkelvo");
         Fake(FInstalled.Path() / "Tavix.exe", "tavix");
-        WriteMachineString(std::string(kAppPaths) + "kelvo32.exe", "",
-                           FInstalled.File("kelvo32.exe"));
-        WriteMachineString(std::string(kAppPaths) + "Tavix.exe", "", FInstalled.File("Tavix.exe"));
+        WriteMachine(std::string(kAppPaths) + "kelvo32.exe", "", FInstalled.File("kelvo32.exe"));
+        WriteMachine(std::string(kAppPaths) + "Tavix.exe", "", FInstalled.File("Tavix.exe"));
         Fake(FProgram.Path() / "kelvo32.exe", "kelvo");
     }
 
@@ -164,7 +161,7 @@ TEST_F(HandOverTest, ReceiverThatNeverAnswersCostsAtMostTheLimit) {
 
 TEST_F(HandOverTest, KelvoBesideTheProgramIsStartedWhateverTheRegistryHolds) {
     InstallEverything();
-    WriteMachineInteger(kHardware, "REMType", 512);
+    WriteMachine(kHardware, "REMType", 512);
     // A socket file nobody listens on any more is no running application.
     test::WriteFile(FRuntime.File("TKelvoForm.socket"), "");
     const std::string path = "/data/a \"b\" \xC3\xA4\\c\\";
@@ -187,7 +184,7 @@ TEST_P(HandOverRegistryTest, RemTypeBitNineChoosesTavixWhenItIsThere) {
     InstallEverything();
     fs::remove(FProgram.Path() / "kelvo32.exe");
     if (!GetParam().TavixInstalled) fs::remove(FInstalled.Path() / "Tavix.exe");
-    if (GetParam().RemType >= 0) WriteMachineInteger(kHardware, "REMType", GetParam().RemType);
+    if (GetParam().RemType >= 0) WriteMachine(kHardware, "REMType", GetParam().RemType);
     EXPECT_EQ(HandOver("/data/x y.tif"), hoLaunched);
     EXPECT_EQ(WaitForRecord(GetParam().Started), Recorded({"/data/x y.tif"}));
     EXPECT_FALSE(Started(std::string(GetParam().Started) == "tavix" ? "appkelvo" : "tavix"));
@@ -201,15 +198,15 @@ INSTANTIATE_TEST_SUITE_P(Rows, HandOverRegistryTest,
                                            TRegistryCase{-1, true, "appkelvo"}));
 
 TEST_F(HandOverTest, ValueOfTheWrongTypeRaisesTheRegistryError) {
-    WriteMachineString(kHardware, "REMType", "512");
+    WriteMachine(kHardware, "REMType", "512");
     try {
         HandOver("/data/a.tif");
         ADD_FAILURE() << "no exception";
     } catch (const ERegistryException& e) {
         EXPECT_STREQ(e.what(), "Invalid data type for 'REMType'");
     }
-    WriteMachineInteger(kHardware, "REMType", 0);
-    WriteMachineInteger("Software\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir", 1);
+    WriteMachine(kHardware, "REMType", 0);
+    WriteMachine("Software\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir", 1);
     EXPECT_THROW(HandOver("/data/a.tif"), ERegistryException);
 }
 
