@@ -9,6 +9,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <mutex>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -105,6 +106,12 @@ long ElapsedMs(const timespec& since) {
             SleepMs(std::min<long>(kWaitPollMs, waitMs));
     }
     ::_exit(0);
+}
+
+// A regular file at `name`: a candidate for the program of a command line.
+bool IsProgramFile(const std::string& name) {
+    struct stat st {};
+    return !name.empty() && ::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 }  // namespace
@@ -239,10 +246,27 @@ bool StartProcess(const std::vector<std::string>& argv, int waitMs) {
 }
 
 bool CreateProcess(std::string_view commandLine, int waitMs) {
-    const std::vector<std::string> argv = SplitCommandLine(commandLine);
+    std::vector<std::string> argv = SplitCommandLine(commandLine);
     if (argv.empty()) {
         errno = ENOENT;
         return false;
+    }
+    // An unquoted program name that holds blanks ("/opt/imaging apps/kelvo32.exe") is found
+    // as Windows finds it: the shortest blank-ended prefix of the line that names a file is
+    // the program, and the rest the arguments.
+    if (commandLine.front() != '"' && !IsProgramFile(argv[0])) {
+        for (std::size_t blank = commandLine.find_first_of(" \t", argv[0].size());
+             blank != std::string_view::npos;
+             blank = commandLine.find_first_of(" \t", blank + 1)) {
+            const std::size_t end = commandLine.find_first_of(" \t", blank + 1);
+            const std::string name(commandLine.substr(0, end));
+            if (!IsProgramFile(name)) continue;
+            const std::string rest =
+                end == std::string_view::npos ? std::string() : std::string(commandLine.substr(end));
+            argv = SplitCommandLine("x" + rest);
+            argv[0] = name;
+            break;
+        }
     }
     return StartProcess(argv, waitMs);
 }

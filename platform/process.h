@@ -39,7 +39,9 @@ inline constexpr int kWaitForEnd = -1;
 // that is not executable or not a program, no process to be had.
 bool StartProcess(const std::vector<std::string>& argv, int waitMs);
 
-// SplitCommandLine and StartProcess; false also for an empty command line.
+// SplitCommandLine and StartProcess; false also for an empty command line. An unquoted
+// program name with blanks in it is found as Windows finds it: the shortest blank-ended
+// prefix of the line that names a regular file.
 bool CreateProcess(std::string_view commandLine, int waitMs);
 
 // The folder of the program's own executable, without a trailing "/"; empty when the

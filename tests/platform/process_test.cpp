@@ -71,7 +71,10 @@ protected:
 
 TEST_F(StartProcessTest, ProgramGetsItsArgumentsAndNoDescriptorOfOurs) {
     const std::string record = FDir.File("args");
-    WriteScript(FDir.File("prog"), "printf '%s\\0' \"$@\" > '" + record +
+    // In a folder with a blank, named unquoted: found as Windows finds it.
+    std::filesystem::create_directory(FDir.File("my apps"));
+    const std::string program = FDir.File("my apps/prog");
+    WriteScript(program, "printf '%s\\0' \"$@\" > '" + record +
                                        "'\n[ -e /proc/$$/fd/200 ] && echo leaked >> '" + record +
                                        "'\nexit 0\n");
     // A descriptor opened without close-on-exec, as a library might leave one.
@@ -79,7 +82,7 @@ TEST_F(StartProcessTest, ProgramGetsItsArgumentsAndNoDescriptorOfOurs) {
     ASSERT_GE(fd, 0);
     ASSERT_EQ(::dup2(fd, 200), 200);
     const std::string line =
-        FDir.File("prog") + " " + QuoteArgument(FDir.File("a \"b\" c\\")) + " x\\\\y";
+        program + " " + QuoteArgument(FDir.File("a \"b\" c\\")) + " x\\\\y";
     // Waiting for its end: the record is complete on return.
     const bool started = CreateProcess(line, kWaitForEnd);
     ::close(200);
