@@ -9,6 +9,7 @@
 #include "platform/file_system.h"
 #include "platform/gui/single_instance.h"
 #include "platform/signals.h"
+#include "platform/thread.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -86,5 +87,8 @@ int main(int argc, char** argv) {
     });
     form.show();
     if (!file.empty()) form.OpenFile(file);
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    // A read-ahead still loading ends before the window and the application go.
+    TThread::ShutdownAll(5000);
+    return status;
 }

@@ -29,6 +29,30 @@ constexpr std::size_t kMaxKept = 2;
 
 QString FromPath(const std::string& path) { return QString::fromUtf8(path.c_str()); }
 
+// Loads the first image of a file on a thread of its own and hands it to the main thread.
+class TReadAheadThread : public TThread {
+public:
+    using TDeliver = std::function<void(std::unique_ptr<TViewImage>)>;
+    TReadAheadThread(std::string path, std::stop_token cancel, TDeliver deliver)
+        : FPath(std::move(path)), FCancel(std::move(cancel)), FDeliver(std::move(deliver)) {
+        FreeOnTerminate = true;
+    }
+
+protected:
+    void Execute() override {
+        // The form's stop ends the load through the thread's own.
+        const std::stop_callback forward(FCancel, [this] { Terminate(); });
+        auto image = std::make_unique<TViewImage>(LoadViewImage(FPath, 0, StopToken()));
+        if (Terminated()) return;
+        Synchronize([&] { FDeliver(std::move(image)); });
+    }
+
+private:
+    std::string FPath;
+    std::stop_token FCancel;
+    TDeliver FDeliver;
+};
+
 }  // namespace
 
 TViewerForm::TViewerForm(QWidget* parent) : QMainWindow(parent) {
@@ -96,8 +120,15 @@ TViewerForm::TViewerForm(QWidget* parent) : QMainWindow(parent) {
 }
 
 TViewerForm::~TViewerForm() {
+    StopReadingAhead();
     // The view must not keep pointing at the image while both go.
     FView->SetImage(nullptr);
+}
+
+std::vector<std::string> TViewerForm::KeptFiles() const {
+    std::vector<std::string> files;
+    for (const auto& kept : FKept) files.push_back(kept->Path);
+    return files;
 }
 
 void TViewerForm::OpenFile(const std::string& path) {
@@ -119,7 +150,9 @@ void TViewerForm::ShowImageOfFile(int index) {
 void TViewerForm::StepFile(int step) {
     if (!FCurrent) return;
     const std::string next = FFolder.Neighbour(FCurrent->Path, step);
-    if (!next.empty()) Show(next, 0);
+    if (next.empty()) return;
+    FDirection = step < 0 ? -1 : 1;
+    Show(next, 0);
 }
 
 void TViewerForm::EndFile(bool last) {
@@ -132,6 +165,7 @@ void TViewerForm::Reload() {
     if (!CheckShownFile()) return;
     const std::string path = FCurrent->Path;
     const int index = FCurrent->Index;
+    StopReadingAhead();
     FKept.clear();
     FFolder.Invalidate();
     FInfoPath.clear();
@@ -171,6 +205,9 @@ bool TViewerForm::event(QEvent* event) {
 }
 
 std::unique_ptr<TViewImage> TViewerForm::Obtain(const std::string& path, int index) {
+    // A read-ahead of this very file is given up: reading it here costs no more than
+    // waiting for the worker would.
+    if (path == FAheadPath) StopReadingAhead();
     const auto at = std::find_if(FKept.begin(), FKept.end(), [&](const auto& kept) {
         return kept->Path == path && kept->Index == index;
     });
@@ -196,6 +233,41 @@ void TViewerForm::Show(const std::string& path, int index) {
     FPixelLabel->clear();
     UpdateInfo();
     if (OnShown) OnShown(FCurrent->Path, FCurrent->Error);
+    ReadAhead();
+}
+
+void TViewerForm::ReadAhead() {
+    if (!FCurrent) return;
+    const std::string ahead = FFolder.Neighbour(FCurrent->Path, FDirection);
+    if (ahead.empty() || ahead == FAheadPath) return;
+    for (const auto& kept : FKept)
+        if (kept->Path == ahead && kept->Index == 0) return;
+    StopReadingAhead();
+    const std::string behind = FFolder.Neighbour(FCurrent->Path, -FDirection);
+    FKept.erase(std::remove_if(FKept.begin(), FKept.end(),
+                               [&](const auto& kept) { return kept->Path != behind; }),
+                FKept.end());
+    FAheadPath = ahead;
+    FAheadStop = std::stop_source();
+    auto thread = std::make_unique<TReadAheadThread>(
+        ahead, FAheadStop.get_token(),
+        [this](std::unique_ptr<TViewImage> image) { TakeReadAhead(std::move(image)); });
+    thread->SetSyncTarget(FSyncTarget);
+    thread.release()->Resume();
+}
+
+void TViewerForm::StopReadingAhead() {
+    FAheadStop.request_stop();
+    FAheadPath.clear();
+}
+
+void TViewerForm::TakeReadAhead(std::unique_ptr<TViewImage> image) {
+    // A delivery that was given up, or one overtaken by the user, is dropped.
+    if (image->Path != FAheadPath || !FCurrent) return;
+    FAheadPath.clear();
+    if (!image->Ok()) return;
+    FKept.insert(FKept.begin(), std::move(image));
+    TrimKept();
 }
 
 void TViewerForm::TrimKept() {

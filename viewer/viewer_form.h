@@ -5,10 +5,13 @@
 #include "viewer/folder_files.h"
 #include "viewer/view_image.h"
 
+#include "platform/thread.h"
+
 #include <QMainWindow>
 
 #include <functional>
 #include <memory>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -51,8 +54,10 @@ public:
     TImageView* View() const { return FView; }
     QTextEdit* InfoPanel() const { return FInfo; }
     const TViewImage* Current() const { return FCurrent.get(); }
-    // How many images are kept besides the shown one.
-    int KeptNeighbours() const { return static_cast<int>(FKept.size()); }
+    // The files of the images kept besides the shown one, the most recently shown first.
+    std::vector<std::string> KeptFiles() const;
+    // The file whose image is being read ahead, or "".
+    const std::string& ReadingAhead() const { return FAheadPath; }
 
     // Called after each image was shown, with its path and the error text ("" when shown).
     std::function<void(const std::string& path, const std::string& error)> OnShown;
@@ -67,6 +72,12 @@ private:
     // Keeps at most two images beside the shown one: those of the neighbouring files and
     // other images of the shown file, the most recently shown first.
     void TrimKept();
+    // Reads the next file in the direction of the last step on a worker, unless it is kept
+    // already; only the image stepped away from stays kept meanwhile, so that no more
+    // than three pictures are held.
+    void ReadAhead();
+    void StopReadingAhead();
+    void TakeReadAhead(std::unique_ptr<TViewImage> image);
     void UpdateTitle();
     void UpdateStatus();
     void UpdateInfo();
@@ -84,6 +95,12 @@ private:
     TFolderFiles FFolder;
     std::string FInfoPath;  // the file whose document the panel holds
     std::int32_t FInfoDate = -1;
+    int FDirection = 1;  // of the last step through the folder
+    // The read-ahead in flight: its file and the stop of its load. The worker frees
+    // itself; the form never touches it, and its delivery is dropped once the form is gone.
+    std::string FAheadPath;
+    std::stop_source FAheadStop;
+    TSyncTarget FSyncTarget;
 };
 
 }  // namespace pix

@@ -3,6 +3,7 @@
 #include "gui_support.h"
 #include "info/info_document.h"
 #include "test_support.h"
+#include "thread_support.h"
 #include "viewer/image_view.h"
 #include "viewer/viewer_form.h"
 #include "viewer/viewer_messages.h"
@@ -65,9 +66,15 @@ QImage RenderWhole(TImageView& view) {
     return Rgb(view.Render(QRect(0, 0, size.Width, size.Height)));
 }
 
+// The window reads the next file ahead on a worker; every test waits for it to end.
+class ViewerTest : public ::testing::Test {
+protected:
+    void TearDown() override { EXPECT_TRUE(test::AllThreadsEnded()); }
+};
+
 // ---- every sample format shows the pixels the command line converts ----
 
-class ViewerSampleTest : public ::testing::TestWithParam<const char*> {};
+class ViewerSampleTest : public ViewerTest, public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(ViewerSampleTest, ShowsThePixelsOfTheConvertedBmp) {
     const std::string path = Sample(GetParam());
@@ -97,7 +104,7 @@ INSTANTIATE_TEST_SUITE_P(Samples, ViewerSampleTest,
                                            "vexa-rings-256x192.psd", "vexa-window-320x200.tim"));
 
 // The images of a multi-image file are those that loading the file image after image gives.
-TEST(ViewerTest, CtrlPageKeysWalkTheImagesOfAFile) {
+TEST_F(ViewerTest, CtrlPageKeysWalkTheImagesOfAFile) {
     const std::string path = Sample("mosaic-4-fields.tif");
     std::vector<QImage> expected;
     {
@@ -127,7 +134,7 @@ TEST(ViewerTest, CtrlPageKeysWalkTheImagesOfAFile) {
 
 // ---- zoom ----
 
-TEST(ViewerTest, ReductionsAverageEnlargementsRepeatPixelsAndPaintingMatches) {
+TEST_F(ViewerTest, ReductionsAverageEnlargementsRepeatPixelsAndPaintingMatches) {
     test::EnsureGuiApplication();
     TViewImage image = LoadViewImage(Sample("sixteen-colours-400x300.bmp"));
     ASSERT_TRUE(image.Ok());
@@ -186,7 +193,7 @@ TEST(ViewerTest, ReductionsAverageEnlargementsRepeatPixelsAndPaintingMatches) {
 
 // ---- the folder's order ----
 
-TEST(ViewerTest, NextAndPreviousFollowTheBrowsersOrderAndKeepOnlyNeighbours) {
+TEST_F(ViewerTest, NextAndPreviousFollowTheBrowsersOrderAndKeepOnlyNeighbours) {
     test::TTempDir dir;
     // Without regard to case; names that differ only in case by their bytes. Files that are
     // not images are not visited.
@@ -209,7 +216,7 @@ TEST(ViewerTest, NextAndPreviousFollowTheBrowsersOrderAndKeepOnlyNeighbours) {
     QTest::keyClick(form.get(), Qt::Key_Home);
     for (std::size_t i = 0; i < order.size(); ++i) {
         EXPECT_EQ(shown(), order[i]);
-        EXPECT_LE(form->KeptNeighbours(), 2);
+        EXPECT_LE(form->KeptFiles().size(), 2u);
         QTest::keyClick(form.get(), i % 2 ? Qt::Key_Right : Qt::Key_PageDown);
     }
     EXPECT_EQ(shown(), "Z.jpg");  // the end stays
@@ -231,9 +238,41 @@ TEST(ViewerTest, NextAndPreviousFollowTheBrowsersOrderAndKeepOnlyNeighbours) {
     EXPECT_EQ(shown(), "Z.jpg");
 }
 
+// The next file in the direction of travel is read ahead and then shown from memory;
+// besides the shown image only its two neighbours are held.
+TEST_F(ViewerTest, ReadsTheNextFileAheadAndKeepsOnlyNeighbours) {
+    test::TTempDir dir;
+    for (const char* name : {"a.bmp", "b.bmp", "c.bmp", "d.bmp"})
+        fs::copy_file(Sample("grating-640x480.bmp"), dir.Path() / name);
+    auto form = OpenForm(dir.File("a.bmp"));
+    ASSERT_TRUE(test::WaitUntil([&] { return form->ReadingAhead().empty(); }));
+    EXPECT_EQ(form->KeptFiles(), std::vector<std::string>{dir.File("b.bmp")});
+
+    // Other bytes under the same date: only a picture read before shows the old ones.
+    const auto date = fs::last_write_time(dir.Path() / "b.bmp");
+    fs::copy_file(Sample("mask-320x240.bmp"), dir.Path() / "b.bmp",
+                  fs::copy_options::overwrite_existing);
+    fs::last_write_time(dir.Path() / "b.bmp", date);
+    QTest::keyClick(form.get(), Qt::Key_Right);
+    EXPECT_EQ(form->Current()->Path, dir.File("b.bmp"));
+    EXPECT_EQ(form->Current()->Picture->Width(), 640);
+    ASSERT_TRUE(test::WaitUntil([&] { return form->ReadingAhead().empty(); }));
+    EXPECT_EQ(form->KeptFiles(), (std::vector<std::string>{dir.File("c.bmp"), dir.File("a.bmp")}));
+
+    // Turning back reads ahead the other way and lets go of what lies behind.
+    QTest::keyClick(form.get(), Qt::Key_Right);
+    QTest::keyClick(form.get(), Qt::Key_Left);
+    EXPECT_EQ(form->Current()->Path, dir.File("b.bmp"));
+    ASSERT_TRUE(test::WaitUntil([&] { return form->ReadingAhead().empty(); }));
+    const std::vector<std::string> kept = form->KeptFiles();
+    EXPECT_EQ(kept.size(), 2u);
+    EXPECT_NE(std::find(kept.begin(), kept.end(), dir.File("a.bmp")), kept.end());
+    EXPECT_NE(std::find(kept.begin(), kept.end(), dir.File("c.bmp")), kept.end());
+}
+
 // ---- the display window of 16-bit images ----
 
-TEST(ViewerTest, DisplayWindowMapsSamplesOntoTheGreyRamp) {
+TEST_F(ViewerTest, DisplayWindowMapsSamplesOntoTheGreyRamp) {
     auto form = OpenForm(Sample("sem-16bit-512x384.tif"));
     TImageView& view = *form->View();
     ASSERT_TRUE(view.HasWindow());
@@ -285,7 +324,7 @@ TEST(ViewerTest, DisplayWindowMapsSamplesOntoTheGreyRamp) {
 
 // ---- files that cannot be shown ----
 
-TEST(ViewerTest, AFileThatCannotBeReadShowsItsReadersMessage) {
+TEST_F(ViewerTest, AFileThatCannotBeReadShowsItsReadersMessage) {
     test::TTempDir dir;
     const std::vector<std::pair<std::string, std::string>> files = {
         {"junk.tif", "II*\0junk"s},
@@ -351,7 +390,7 @@ INSTANTIATE_TEST_SUITE_P(Corpus, ViewerHostileTest,
 
 // ---- the information panel ----
 
-TEST(ViewerTest, InfoPanelShowsTheBrowsersDocumentOfTheShownFile) {
+TEST_F(ViewerTest, InfoPanelShowsTheBrowsersDocumentOfTheShownFile) {
     const auto expected = [](const std::string& path) {
         TThumbInfo entry;
         MakeThumbInfo(path, kDefaultThumbWidth, kDefaultThumbHeight, entry);
