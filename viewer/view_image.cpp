@@ -65,6 +65,10 @@ TViewImage LoadViewImage(const std::string& path, int index, std::stop_token sto
     image.Path = path;
     image.Index = index < 0 ? 0 : index;
     image.FileDate = FileAge(path);
+    if (DirectoryExists(path)) {
+        image.Error = SViewerNoImageFile;
+        return image;
+    }
     try {
         Load(image, std::move(stop));
     } catch (const std::bad_alloc&) {

@@ -29,7 +29,7 @@ struct TViewImage {
 // Loads image `index` of the file at `path` with the picture class its name chooses. The
 // images of a TIFF file are reached through its directory chain, without decoding those
 // before them. Never throws: a failure leaves Picture null and Error the reader's message
-// (SViewerFileMissing when the file is not there).
+// (SViewerFileMissing when the file is not there, SViewerNoImageFile for a folder).
 TViewImage LoadViewImage(const std::string& path, int index = 0, std::stop_token stop = {});
 
 }  // namespace pix

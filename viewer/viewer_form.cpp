@@ -148,7 +148,8 @@ void TViewerForm::ShowImageOfFile(int index) {
 }
 
 void TViewerForm::StepFile(int step) {
-    if (!FCurrent) return;
+    // A folder without image files has no neighbours to step to.
+    if (!FCurrent || DirectoryExists(FCurrent->Path)) return;
     const std::string next = FFolder.Neighbour(FCurrent->Path, step);
     if (next.empty()) return;
     FDirection = step < 0 ? -1 : 1;
@@ -156,7 +157,7 @@ void TViewerForm::StepFile(int step) {
 }
 
 void TViewerForm::EndFile(bool last) {
-    if (!FCurrent) return;
+    if (!FCurrent || DirectoryExists(FCurrent->Path)) return;
     const std::string file = FFolder.EndFile(ExtractFileDir(FCurrent->Path), last);
     if (!file.empty() && file != FCurrent->Path) Show(file, 0);
 }
@@ -237,7 +238,7 @@ void TViewerForm::Show(const std::string& path, int index) {
 }
 
 void TViewerForm::ReadAhead() {
-    if (!FCurrent) return;
+    if (!FCurrent || DirectoryExists(FCurrent->Path)) return;
     const std::string ahead = FFolder.Neighbour(FCurrent->Path, FDirection);
     if (ahead.empty() || ahead == FAheadPath) return;
     for (const auto& kept : FKept)

@@ -11,6 +11,7 @@ inline constexpr char kViewerInstanceName[] = "Mutex_PIXORAMA_VIEW_10";
 inline constexpr const char* SViewerFileGone = "The file no longer exists";
 inline constexpr const char* SViewerFileMissing = "The file does not exist";
 inline constexpr const char* SViewerNoImage = "No image";
+inline constexpr const char* SViewerNoImageFile = "The folder holds no image file";
 inline constexpr const char* SViewerImageNotInFile = "The file holds no image %d";
 inline constexpr const char* SViewerUnknownError = "Unknown error";
 

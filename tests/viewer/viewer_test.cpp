@@ -130,6 +130,17 @@ TEST_F(ViewerTest, CtrlPageKeysWalkTheImagesOfAFile) {
     EXPECT_EQ(form->Current()->Index, 3);  // no image after the last
     QTest::keyClick(form.get(), Qt::Key_PageUp, Qt::ControlModifier);
     EXPECT_EQ(form->Current()->Index, 2);
+
+    // The zoom keys.
+    const std::vector<std::pair<Qt::Key, double>> zooms = {
+        {Qt::Key_1, 1}, {Qt::Key_Plus, 2}, {Qt::Key_Plus, 3}, {Qt::Key_Minus, 2}};
+    for (const auto& [key, zoom] : zooms) {
+        QTest::keyClick(form.get(), key);
+        EXPECT_DOUBLE_EQ(form->View()->Zoom(), zoom);
+        EXPECT_FALSE(form->View()->FitMode());
+    }
+    QTest::keyClick(form.get(), Qt::Key_F);
+    EXPECT_TRUE(form->View()->FitMode());
 }
 
 // ---- zoom ----
@@ -347,6 +358,10 @@ TEST_F(ViewerTest, AFileThatCannotBeReadShowsItsReadersMessage) {
         EXPECT_TRUE(form->windowTitle().startsWith(QString::fromStdString(name)));
         EXPECT_TRUE(form->View()->viewport()->grab().toImage().size().isValid());
     }
+
+    // A folder without image files says so.
+    fs::create_directory(dir.Path() / "empty");
+    EXPECT_EQ(OpenForm(dir.File("empty"))->View()->Message().toStdString(), SViewerNoImageFile);
 
     // A file removed while it is shown says so when the viewer next reads it.
     fs::copy_file(Sample("grating-640x480.bmp"), dir.Path() / "gone.bmp");
