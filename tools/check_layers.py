@@ -26,6 +26,7 @@ LAYERS = [
     "thumbview",
     "foldertree",
     "i18n",
+    "viewer",
     "app",
     "cli",
 ]

@@ -19,18 +19,21 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
+#include <utility>
 
 namespace pix {
 namespace {
 
 // The conversation on the socket, one line each: the running instance greets with
 // "TITLE <application title>"; the later start answers "FORWARD" when the title is ours;
-// the running instance brings itself forward and answers "OK".
+// the running instance brings itself forward and answers "OK". A later start with an
+// argument sends "FORWARD " and the argument percent-encoded, which keeps it on one line.
 constexpr const char* kTitleGreeting = "TITLE ";
 constexpr const char* kForwardRequest = "FORWARD";
 constexpr const char* kForwardDone = "OK";
-// Longer lines than this are not ours; they end the conversation.
-constexpr qsizetype kMaxLine = 1024;
+// Longer lines than this are not ours; they end the conversation. A path of the longest
+// length the system allows (4096 bytes) takes at most three times as much encoded.
+constexpr qsizetype kMaxLine = 16 * 1024;
 // A connection that says nothing for this long is dropped by the running instance.
 constexpr int kServerIdleMs = 5000;
 constexpr int kRetryMs = 100;
@@ -81,8 +84,9 @@ void BringApplicationForward(QWindow* mainWindow) {
     target->requestActivate();
 }
 
-TSingleInstance::TSingleInstance(const std::string& name, const std::string& titlePrefix)
-    : FTitlePrefix(titlePrefix) {
+TSingleInstance::TSingleInstance(const std::string& name, const std::string& titlePrefix,
+                                 std::string argument)
+    : FTitlePrefix(titlePrefix), FArgument(std::move(argument)) {
     FLockFile = UserRuntimePath(name, ".lock");
     FSocket = UserRuntimePath(name, ".socket");
 
@@ -133,7 +137,12 @@ void TSingleInstance::ActivateRunning() {
     const std::string title =
         line.mid(static_cast<qsizetype>(qstrlen(kTitleGreeting))).toStdString();
     if (!TitleMatches(title, FTitlePrefix)) return;
-    socket.write(QByteArray(kForwardRequest) + '\n');
+    QByteArray request(kForwardRequest);
+    const QByteArray encoded = QByteArray::fromStdString(FArgument).toPercentEncoding("/");
+    // An argument too long for a line is left out: the running instance still comes forward.
+    if (!FArgument.empty() && encoded.size() + request.size() + 2 <= kMaxLine)
+        request += ' ' + encoded;
+    socket.write(request + '\n');
     const qint64 left = kActivationTimeoutMs - clock.elapsed();
     if (left <= 0 || !socket.waitForBytesWritten(static_cast<int>(left))) return;
     // The answer only tells that the request arrived; there is nothing to do with it.
@@ -143,9 +152,16 @@ void TSingleInstance::ActivateRunning() {
 
 void TSingleInstance::Serve(std::function<std::string()> title,
                             std::function<void()> bringForward) {
+    Serve(std::move(title), [bringForward = std::move(bringForward)](const std::string&) {
+        if (bringForward) bringForward();
+    });
+}
+
+void TSingleInstance::Serve(std::function<std::string()> title,
+                            std::function<void(const std::string&)> request) {
     if (FLockFd < 0 || FServer) return;  // only the holder of the lock answers, once
     FTitle = std::move(title);
-    FBringForward = std::move(bringForward);
+    FRequest = std::move(request);
     // Parented to the application so that it goes before the event loop does.
     FServer = new QLocalServer(QCoreApplication::instance());
     FServer->setSocketOptions(QLocalServer::UserAccessOption);
@@ -163,7 +179,13 @@ void TSingleInstance::Serve(std::function<std::string()> title,
                     return;
                 }
                 const QByteArray request = client->readLine(kMaxLine + 1).trimmed();
-                if (request == kForwardRequest && FBringForward) FBringForward();
+                const QByteArray prefix = QByteArray(kForwardRequest) + ' ';
+                if (request == kForwardRequest && FRequest) {
+                    FRequest(std::string());
+                } else if (request.startsWith(prefix) && FRequest) {
+                    FRequest(
+                        QByteArray::fromPercentEncoding(request.mid(prefix.size())).toStdString());
+                }
                 client->write(QByteArray(kForwardDone) + '\n');
                 client->disconnectFromServer();
             });

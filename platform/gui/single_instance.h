@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The rule that only one instance of the program runs per user: the first start holds a
-// lock and answers on a local socket; a later start asks it to come forward and ends.
+// lock and answers on a local socket; a later start asks it to come forward (handing over
+// an argument, such as a file to open, when it has one) and ends.
 #pragma once
 
 #include <QLocalServer>
@@ -26,8 +27,11 @@ void BringApplicationForward(QWindow* mainWindow);
 // next start; it lives as long as the object.
 class TSingleInstance {
 public:
+    // `argument`, when not empty, goes to the running instance with the request to come
+    // forward; it may hold any bytes but a NUL.
     explicit TSingleInstance(const std::string& name = "Mutex_PIXORAMA_10",
-                             const std::string& titlePrefix = "Pixorama");
+                             const std::string& titlePrefix = "Pixorama",
+                             std::string argument = {});
     ~TSingleInstance();
     TSingleInstance(const TSingleInstance&) = delete;
     TSingleInstance& operator=(const TSingleInstance&) = delete;
@@ -43,6 +47,10 @@ public:
     // main thread's event loop. title gives the application title, bringForward is run on
     // the main thread when a later start asks (BringApplicationForward does what it should).
     void Serve(std::function<std::string()> title, std::function<void()> bringForward);
+    // The same, with the argument the later start handed over (empty when it gave none)
+    // passed to `request`.
+    void Serve(std::function<std::string()> title,
+               std::function<void(const std::string& argument)> request);
 
     // The lock file and the socket, both in the user's runtime folder (or a per-user name in
     // the temporary folder when there is none).
@@ -56,7 +64,8 @@ private:
     int FLockFd = -1;                // the open lock file while this instance holds the lock
     QPointer<QLocalServer> FServer;  // owned by the application object
     std::function<std::string()> FTitle;
-    std::function<void()> FBringForward;
+    std::string FArgument;
+    std::function<void(const std::string&)> FRequest;
     bool FFirst = true;
     bool FActivated = false;
 };
