@@ -12,7 +12,8 @@ window's title and the delete question's title as the window system shows them, 
 window must close on Alt+X, on a first start and on a second one that takes the file's
 entry from the cache. Prints the seconds from the key to the
 end of the process. Then a jump to the end of an uncached folder of 2520 files must show
-its cells filled before the folder is done. `--close-only` makes the one measurement of the first start, waiting
+its cells filled before the folder is done, and Enter on the 16-bit sample, with no imaging
+application to be found, must open it in pixorama-view. `--close-only` makes the one measurement of the first start, waiting
 at most SECONDS for the end. `--signals` needs no display: the program (on the offscreen
 platform) must end with status 0 on SIGINT and SIGTERM while it makes thumbnails, leaving
 no temporary cache file and the old cache in place. Exit status 0 when every check passed,
@@ -204,6 +205,53 @@ def check_jump_to_end(program, tmp):
                 process.wait()
 
 
+def check_enter_opens_viewer(program, tmp):
+    """With no imaging application anywhere, Enter on the 16-bit sample opens it in
+    pixorama-view. SCREENSHOT=PATH saves the screen once the viewer shows it."""
+    folder = os.path.join(tmp, "enter")
+    os.makedirs(folder)
+    samples = os.path.join(os.path.dirname(program), "samples")
+    for name in ("sem-16bit-512x384.tif", "vexa-rings-256x192.psd"):
+        shutil.copy(os.path.join(samples, name), folder)
+    env = dict(os.environ, QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=os.path.join(tmp, "run-enter"),
+               PIXORAMA_REGISTRY_DIR=os.path.join(tmp, "registry-enter"))
+    os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700)
+    process = subprocess.Popen([program, os.path.join(folder, "sem-16bit-512x384.tif")], env=env)
+    viewer = None
+    try:
+        window = wait_until(lambda: window_named(process.pid,
+                                                 lambda n: n.startswith("Pixorama 1.0 - ")), 30)
+        if not check(window, "enter: no main window"):
+            return
+        xdotool("windowfocus", "--sync", window)
+        geometry = dict(item.split("=") for item in
+                        (xdotool("getwindowgeometry", "--shell", window) or "").split())
+        xdotool("mousemove", int(geometry["X"]) + 270, int(geometry["Y"]) + 60)
+        xdotool("click", 1)
+        wait_until(lambda: (xdotool("getwindowname", window) or "").endswith("16bit-512x384.tif"),
+                   10)
+        xdotool("key", "Return")
+        found = lambda: (xdotool("search", "--onlyvisible", "--name", "Pixorama Viewer")  # noqa: E731
+                         or "").split()
+        viewer = wait_until(found, 15) and found()[0]
+        title = viewer and xdotool("getwindowname", viewer)
+        check(title and title.startswith("sem-16bit-512x384.tif"),
+              "enter: the viewer shows %r" % title)
+        if viewer and os.environ.get("SCREENSHOT"):
+            time.sleep(1)
+            subprocess.run(["xdotool", "windowactivate", "--sync", viewer])
+            from PIL import ImageGrab
+            ImageGrab.grab(xdisplay=None).save(os.environ["SCREENSHOT"])
+    finally:
+        # The viewer runs in a session of its own.
+        pid = viewer and xdotool("getwindowpid", viewer)
+        if pid:
+            os.kill(int(pid), signal.SIGTERM)
+        if process.poll() is None:
+            process.terminate()
+            process.wait(timeout=30)
+
+
 def check_stop_signals(program, tmp):
     folder = os.path.join(tmp, "stop")
     os.makedirs(folder)
@@ -279,6 +327,7 @@ def main():
             return 0
         check_long_file(program, tmp)
         check_jump_to_end(program, tmp)
+        check_enter_opens_viewer(program, tmp)
     for failure in failures:
         print("FAIL:", failure)
     return 1 if failures else 0
