@@ -327,6 +327,25 @@ TRange Clip(std::int64_t pos, std::int64_t length, std::int64_t limit) {
     return {std::max<std::int64_t>(pos, 0), std::min<std::int64_t>(pos + length, limit)};
 }
 
+// The target columns and rows a drawing at (x, y) of width × height may change: inside the
+// bitmap and the context's clip.
+struct TTargetArea {
+    TRange Cols, Rows;
+    bool Empty() const { return Cols.Empty() || Rows.Empty(); }
+};
+TTargetArea TargetArea(const TDeviceContext& dc, const TDibSection& dst, std::int64_t x,
+                       std::int64_t y, std::int64_t width, std::int64_t height) {
+    TTargetArea area{Clip(x, width, dst.Width()), Clip(y, height, dst.Height())};
+    if (dc.Clipped()) {
+        const TRect& c = dc.ClipRect();
+        area.Cols = {std::max<std::int64_t>(area.Cols.First, c.Left),
+                     std::min<std::int64_t>(area.Cols.Last, c.Right)};
+        area.Rows = {std::max<std::int64_t>(area.Rows.First, c.Top),
+                     std::min<std::int64_t>(area.Rows.Last, c.Bottom)};
+    }
+    return area;
+}
+
 // Source index under the centre of target pixel `rel` (0-based in the target rectangle)
 // when `targetLength` pixels show `sourceLength` source pixels starting at `sourcePos`.
 std::int64_t CentreSource(std::int64_t rel, std::int64_t targetLength, std::int64_t sourcePos,
@@ -504,6 +523,25 @@ void SumAcross(const TSource& src, const std::uint8_t* in, const TSpans& across,
     for (std::size_t c = 0; c < n; ++c) {
         const TSpans::TSpan& span = across.Spans[c];
         const std::uint32_t* w = across.Weights.data() + span.WeightAt;
+        if constexpr (SB == 8) {
+            // Each packed field holds at most 255 × Total: all three colours of the span
+            // are summed with one multiply-add per pixel.
+            if (span.Total <= kMaxPackedRun && span.Count > 0) {
+                const std::uint8_t* p = in + span.First;
+                std::uint64_t packed = 0;
+                if (span.InteriorWhole) {
+                    const std::size_t last = span.Count - 1;
+                    packed = w[0] * wide[p[0]] + w[last] * wide[p[last]];
+                    if (last > 1) packed += unit * SumPacked8(p + 1, last - 1, wide.data());
+                } else {
+                    for (std::size_t k = 0; k < span.Count; ++k) packed += w[k] * wide[p[k]];
+                }
+                sums[3 * c] = packed >> (2 * kFieldBits);
+                sums[3 * c + 1] = (packed >> kFieldBits) & kFieldMask;
+                sums[3 * c + 2] = packed & kFieldMask;
+                continue;
+            }
+        }
         TAcc r = 0, g = 0, b = 0;
         const auto add = [&](std::size_t k, TAcc weight) {
             const std::int64_t x = span.First + static_cast<std::int64_t>(k);
@@ -556,6 +594,32 @@ void SumAcross(const TSource& src, const std::uint8_t* in, const TSpans& across,
         sums[3 * c + 2] = b;
     }
 }
+
+// total / Area rounded half up, for totals of at most 255 × Area, by a multiplication and a
+// shift instead of a division, which the averaging would otherwise do three times for each
+// target pixel. With D = 2 × Area below 2^L, the dividend 2 × total + Area is below
+// 2^(8 + L); M = 2^k / D rounded up with k = 8 + 2L errs by less than D, which stays below
+// one unit of the quotient for such dividends, and the product fits 64 bits while L ≤ 23.
+// Larger areas divide.
+struct TRoundedMean {
+    explicit TRoundedMean(std::uint64_t area) : Area(area), Divisor(2 * area) {
+        if (area == 0) return;
+        int bits = 0;
+        while (bits < 64 && (Divisor >> bits) != 0) ++bits;
+        if (bits > kMaxBits) return;
+        Shift = 8 + 2 * bits;
+        Magic = ((std::uint64_t{1} << Shift) + Divisor - 1) / Divisor;
+    }
+    std::uint32_t operator()(std::uint64_t total) const {
+        const std::uint64_t n = 2 * total + Area;
+        if (Magic == 0) return static_cast<std::uint32_t>(n / Divisor);
+        return static_cast<std::uint32_t>((n * Magic) >> Shift);
+    }
+    static constexpr int kMaxBits = 23;
+    std::uint64_t Area, Divisor;
+    std::uint64_t Magic = 0;
+    int Shift = 0;
+};
 
 // Area-weighted box average of the source rectangle into the visible target rectangle. Each
 // source row is weighted across once into per-column sums; those are weighted down into
@@ -611,16 +675,24 @@ int DrawHalftone(const TSource& src, TDibSection& dst, TRange cols, TRange rows,
                         summedRow = sy;
                     }
                     const std::uint64_t wy = down.Weights[rowSpan.WeightAt + k];
-                    for (std::size_t i = 0; i < 3 * n; ++i) totals[i] += wy * rowSums[i];
+                    // A whole-weight row (every row when the reduction is by a whole
+                    // factor) adds without multiplying, which vectorises.
+                    if (wy == 1) {
+                        for (std::size_t i = 0; i < 3 * n; ++i) totals[i] += rowSums[i];
+                    } else {
+                        for (std::size_t i = 0; i < 3 * n; ++i) totals[i] += wy * rowSums[i];
+                    }
                 }
                 std::uint8_t* out = dst.Row(static_cast<int>(y));
+                // Every column but those clipped at the picture's edges has the full width,
+                // so one reciprocal serves the row.
+                const TRoundedMean common(unitsX * rowSpan.Total);
                 for (std::size_t c = 0; c < n; ++c) {
                     const std::uint64_t area = across.Spans[c].Total * rowSpan.Total;
                     if (area == 0) continue;
-                    // The mean rounded half up.
-                    const auto mean = [&](std::size_t i) {
-                        return static_cast<std::uint32_t>((2 * totals[i] + area) / (2 * area));
-                    };
+                    const TRoundedMean other(area == common.Area ? 0 : area);
+                    const TRoundedMean& divide = area == common.Area ? common : other;
+                    const auto mean = [&](std::size_t i) { return divide(totals[i]); };
                     const std::uint32_t rgb = Pack(mean(3 * c), mean(3 * c + 1), mean(3 * c + 2));
                     PutValue<DB>(out, cols.First + static_cast<std::int64_t>(c), conv.OfColor(rgb));
                 }
@@ -632,12 +704,13 @@ int DrawHalftone(const TSource& src, TDibSection& dst, TRange cols, TRange rows,
 }
 
 // Unscaled drawing of the source rectangle with its top-left at (xDest, yDest).
-int DrawUnscaled(const TSource& src, TDibSection& dst, std::int64_t xDest, std::int64_t yDest,
-                 std::int64_t width, std::int64_t height, std::int64_t xSrc, std::int64_t ySrc) {
+int DrawUnscaled(const TSource& src, const TDeviceContext& dc, TDibSection& dst, std::int64_t xDest,
+                 std::int64_t yDest, std::int64_t width, std::int64_t height, std::int64_t xSrc,
+                 std::int64_t ySrc) {
     if (width <= 0 || height <= 0) return 0;
-    const TRange cols = Clip(xDest, width, dst.Width());
-    const TRange rows = Clip(yDest, height, dst.Height());
-    if (cols.Empty() || rows.Empty()) return 0;
+    const TTargetArea area = TargetArea(dc, dst, xDest, yDest, width, height);
+    if (area.Empty()) return 0;
+    const TRange cols = area.Cols, rows = area.Rows;
     std::vector<std::int64_t> srcX(static_cast<std::size_t>(cols.Size()));
     for (std::int64_t x = cols.First; x < cols.Last; ++x) {
         const std::int64_t sx = xSrc + (x - xDest);
@@ -764,6 +837,16 @@ int TDeviceContext::SetStretchBltMode(int mode) {
 
 POINT TDeviceContext::SetBrushOrg(POINT origin) { return std::exchange(FBrushOrg, origin); }
 
+void TDeviceContext::IntersectClipRect(const TRect& rect) {
+    if (!FClipped) {
+        FClip = rect;
+        FClipped = true;
+        return;
+    }
+    FClip = TRect{std::max(FClip.Left, rect.Left), std::max(FClip.Top, rect.Top),
+                  std::min(FClip.Right, rect.Right), std::min(FClip.Bottom, rect.Bottom)};
+}
+
 // ---- drawing ----
 
 int SetDIBitsToDevice(TDeviceContext& dc, int xDest, int yDest, unsigned width, unsigned height,
@@ -775,7 +858,7 @@ int SetDIBitsToDevice(TDeviceContext& dc, int xDest, int yDest, unsigned width, 
     // The band of rows the caller hands over, counted from the top of the picture.
     src->BandRows = std::min<std::int64_t>(cLines, src->Height - startScan);
     src->BandTop = src->Height - startScan - src->BandRows;
-    return DrawUnscaled(*src, *dc.Bitmap(), xDest, yDest, width, height, xSrc, ySrc);
+    return DrawUnscaled(*src, dc, *dc.Bitmap(), xDest, yDest, width, height, xSrc, ySrc);
 }
 
 int StretchDIBits(TDeviceContext& dc, int xDest, int yDest, int destWidth, int destHeight, int xSrc,
@@ -786,9 +869,9 @@ int StretchDIBits(TDeviceContext& dc, int xDest, int yDest, int destWidth, int d
     const std::optional<TSource> src = SourceOfInfo(info, bits);
     if (!src) return 0;
     TDibSection& dst = *dc.Bitmap();
-    const TRange cols = Clip(xDest, destWidth, dst.Width());
-    const TRange rows = Clip(yDest, destHeight, dst.Height());
-    if (cols.Empty() || rows.Empty()) return 0;
+    const TTargetArea area = TargetArea(dc, dst, xDest, yDest, destWidth, destHeight);
+    if (area.Empty()) return 0;
+    const TRange cols = area.Cols, rows = area.Rows;
     if (dc.GetStretchBltMode() == HALFTONE)
         return DrawHalftone(*src, dst, cols, rows, xDest, yDest, destWidth, destHeight, xSrc, ySrc,
                             srcWidth, srcHeight);
@@ -816,7 +899,7 @@ bool BitBlt(TDeviceContext& dst, int xDest, int yDest, int width, int height,
         snapshot.assign(from.Bits(), from.Bits() + from.ImageSize());
         bits = snapshot.data();
     }
-    DrawUnscaled(SourceOfSection(from, bits), *dst.Bitmap(), xDest, yDest, width, height, xSrc,
+    DrawUnscaled(SourceOfSection(from, bits), dst, *dst.Bitmap(), xDest, yDest, width, height, xSrc,
                  ySrc);
     return true;
 }

@@ -196,8 +196,17 @@ public:
     int GetStretchBltMode() const { return FStretchMode; }
     POINT GetBrushOrg() const { return FBrushOrg; }
     POINT SetBrushOrg(POINT origin);
+    // Narrows the region drawing may change to its part inside `rect` (at first the whole
+    // bitmap); SelectClipNone lifts it again. Two contexts on one bitmap with disjoint clips
+    // may draw at the same time.
+    void IntersectClipRect(const TRect& rect);
+    void SelectClipNone() { FClipped = false; }
+    bool Clipped() const { return FClipped; }
+    const TRect& ClipRect() const { return FClip; }
 
 private:
+    bool FClipped = false;
+    TRect FClip{0, 0, 0, 0};
     TDibSection* FBitmap = nullptr;
     const TPalette* FPalette = nullptr;
     int FStretchMode = COLORONCOLOR;
@@ -208,15 +217,15 @@ private:
 // picture, whichever way its rows are stored. Sources have 1, 4, 8, 24 or 32 (blue, green,
 // red, unused) bits per pixel, BI_RGB, with the colour table directly after the 40 header
 // bytes; `bits` holds |biHeight| rows of DibBytesPerLine bytes in the header's row order,
-// and nothing outside that is read. Destinations are clipped to the selected bitmap; a
-// context without a bitmap draws nothing, and so do zero or negative sizes. Source pixels
-// are taken as colours through the source's colour table and written to the target as its
-// own pixel format: a palette target gets the entry of its colour table nearest to each
-// colour (least squared RGB distance, the first of equally near ones); a target of the
-// source's bit count whose colour table equals the source's takes the indices unchanged.
-// Each returns the number of destination rows drawn, 0 when nothing was drawn or the
-// arguments are unusable (an unusable header, null bits, colorUse other than
-// DIB_RGB_COLORS, a raster operation other than SRCCOPY).
+// and nothing outside that is read. Destinations are clipped to the selected bitmap and the
+// context's clip; a context without a bitmap draws nothing, and so do zero or negative
+// sizes. Source pixels are taken as colours through the source's colour table and written
+// to the target as its own pixel format: a palette target gets the entry of its colour
+// table nearest to each colour (least squared RGB distance, the first of equally near
+// ones); a target of the source's bit count whose colour table equals the source's takes
+// the indices unchanged. Each returns the number of destination rows drawn, 0 when nothing
+// was drawn or the arguments are unusable (an unusable header, null bits, colorUse other
+// than DIB_RGB_COLORS, a raster operation other than SRCCOPY).
 
 // Draws without scaling the part (xSrc, ySrc, width, height) of the source with its
 // top-left at (xDest, yDest). `bits` holds only the band of `cLines` rows that starts

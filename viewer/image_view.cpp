@@ -13,6 +13,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
+#include <thread>
+#include <vector>
 
 namespace pix {
 namespace {
@@ -28,6 +31,10 @@ constexpr std::uint64_t kMaxScaledCopyBytes = 32u << 20;
 
 // Zoomed sides stay far below int's range, whatever the picture's size.
 constexpr double kMaxZoomedSide = 1 << 30;
+
+// A reduced copy of fewer pixels than this per band is drawn by one thread.
+constexpr std::int64_t kMinBandPixels = 256 * 1024;
+constexpr int kMaxBands = 8;
 
 constexpr int kWheelNotch = 120;
 constexpr int kScrollStep = 20;
@@ -61,6 +68,46 @@ void DrawZoomed(const TDibPicture& picture, TDibSection& target, int x, int y, i
     dc.SelectBitmap(&target);
     picture.StretchDraw(dc, TRect{x, y, x + width, y + height}, true);
     dc.SelectBitmap(nullptr);
+}
+
+// Reduces `picture` into the whole of `target` (width × height). A large copy is split into
+// bands of rows drawn at the same time, each through a context clipped to its band, since
+// the copy stands between the load and the first paint.
+void DrawReduced(const TDibPicture& picture, TDibSection& target) {
+    const int width = target.Width(), height = target.Height();
+    const int cores = static_cast<int>(std::thread::hardware_concurrency());
+    const int bands = std::clamp(std::min(cores, static_cast<int>(static_cast<std::int64_t>(width) *
+                                                                  height / kMinBandPixels)),
+                                 1, kMaxBands);
+    if (bands == 1) {
+        DrawZoomed(picture, target, 0, 0, width, height);
+        return;
+    }
+    const auto drawBand = [&](int band) {
+        TDeviceContext dc;
+        dc.SelectBitmap(&target);
+        dc.IntersectClipRect(TRect{0, height * band / bands, width, height * (band + 1) / bands});
+        picture.StretchDraw(dc, TRect{0, 0, width, height}, true);
+        dc.SelectBitmap(nullptr);
+    };
+    std::vector<std::exception_ptr> failures(static_cast<std::size_t>(bands));
+    std::vector<std::thread> helpers;
+    for (int band = 1; band < bands; ++band)
+        helpers.emplace_back([&, band] {
+            try {
+                drawBand(band);
+            } catch (...) {
+                failures[static_cast<std::size_t>(band)] = std::current_exception();
+            }
+        });
+    try {
+        drawBand(0);
+    } catch (...) {
+        failures[0] = std::current_exception();
+    }
+    for (std::thread& helper : helpers) helper.join();
+    for (const std::exception_ptr& failure : failures)
+        if (failure) std::rethrow_exception(failure);
 }
 
 }  // namespace
@@ -302,7 +349,7 @@ const TDibSection* TImageView::ScaledCopy() {
         return nullptr;
     FScaled = MakeTrueColorSection(size.Width, size.Height);
     if (!FScaled) return nullptr;
-    DrawZoomed(*picture, *FScaled, 0, 0, size.Width, size.Height);
+    DrawReduced(*picture, *FScaled);
     FScaledZoom = FZoom;
     return FScaled.get();
 }

@@ -490,14 +490,14 @@ TEST(Halftone, MatchesAFloatingPointBoxFilter) {
     for (int round = 0; round < 40; ++round) {
         const int sw = 1 + static_cast<int>(rng() % 23), sh = 1 + static_cast<int>(rng() % 17);
         const int dw = 1 + static_cast<int>(rng() % 19), dh = 1 + static_cast<int>(rng() % 13);
-        const int bits = round % 2 ? 24 : 4;
-        TTestDib src(sw, sh, bits, GrayTable(16), round % 3 == 0);
+        const int bits = std::array{4, 8, 24}[round % 3];
+        TTestDib src(sw, sh, bits, GrayTable(16), round % 4 == 0);
         std::vector<int> v(static_cast<std::size_t>(sw * sh));
         for (int y = 0; y < sh; ++y)
             for (int x = 0; x < sw; ++x) {
                 const int idx = static_cast<int>(rng() % 16);
                 v[static_cast<std::size_t>(y * sw + x)] = idx * 17;
-                if (bits == 4)
+                if (bits != 24)
                     src.SetIndex(x, y, static_cast<unsigned>(idx));
                 else
                     src.SetRgb(x, y, idx * 17, 255 - idx * 17, idx);
@@ -526,6 +526,36 @@ TEST(Halftone, MatchesAFloatingPointBoxFilter) {
                 if (std::abs(mean - std::floor(mean) - 0.5) > 1e-6) {
                     ASSERT_EQ(red, static_cast<int>(std::lround(mean)));
                 }
+            }
+    }
+}
+
+// A clip limits drawing to its rectangle: bands drawn through clipped contexts make up the
+// unclipped drawing, in both modes, and leave everything outside their band alone.
+TEST(Clip, BandsMakeUpTheWholeDrawingAndNothingOutside) {
+    std::mt19937 rng(5);
+    TTestDib src(37, 29, 8, GrayTable(256));
+    for (std::uint8_t& b : src.Bits) b = static_cast<std::uint8_t>(rng());
+    for (const int mode : {HALFTONE, COLORONCOLOR}) {
+        TTarget whole(16, 13, 24), banded(16, 13, 24);
+        whole.FillRgb24(7);
+        banded.FillRgb24(7);
+        Stretch(whole, mode, -1, 0, 17, 13, 0, 0, 37, 29, src);
+        TTarget middle(16, 13, 24);
+        middle.FillRgb24(7);
+        middle.Dc.IntersectClipRect(TRect{2, 4, 30, 9});
+        middle.Dc.IntersectClipRect(TRect{-5, 5, 14, 40});
+        Stretch(middle, mode, -1, 0, 17, 13, 0, 0, 37, 29, src);
+        for (const TRect band : {TRect{0, 0, 16, 5}, TRect{0, 5, 16, 9}, TRect{0, 9, 16, 13}}) {
+            banded.Dc.SelectClipNone();
+            banded.Dc.IntersectClipRect(band);
+            Stretch(banded, mode, -1, 0, 17, 13, 0, 0, 37, 29, src);
+        }
+        for (int y = 0; y < 13; ++y)
+            for (int x = 0; x < 16; ++x) {
+                ASSERT_EQ(banded.Rgb(x, y), whole.Rgb(x, y)) << mode << " " << x << "," << y;
+                const bool inside = x >= 2 && x < 14 && y >= 5 && y < 9;
+                ASSERT_EQ(middle.Rgb(x, y), inside ? whole.Rgb(x, y) : 0x070707u) << x << "," << y;
             }
     }
 }
