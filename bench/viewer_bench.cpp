@@ -1,24 +1,32 @@
 // SPDX-License-Identifier: MIT
 // The viewer's first paint of a 2048 × 1536 16-bit TIFF (load, the reduced copy that fits
 // a 1024 × 768 view, the paint) against the load of its picture alone, and what a step
-// of zoom or a repaint costs afterwards. The file is written with libtiff at start-up. A
-// program of its own: its window needs a QApplication, which the other benchmarks'
-// QCoreApplication would rule out.
+// of zoom or a repaint costs afterwards; a redraw at a newly reached zoom and a pan of a
+// 4000 × 3000 one; the next file of a folder in the viewer's window once its read-ahead
+// has run, and the memory the window holds while stepping through a folder of large
+// images. The files are written with libtiff at start-up. A program of its own: its
+// window needs a QApplication, which the other benchmarks' QCoreApplication would rule
+// out.
 #include "bench_support.h"
 #include "viewer/image_view.h"
 #include "viewer/view_image.h"
+#include "viewer/viewer_form.h"
 
 #include <QApplication>
 #include <QImage>
 #include <QPainter>
+#include <QScrollBar>
+#include <QThread>
 
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace pix {
 namespace {
@@ -38,34 +46,42 @@ std::uint16_t Level(int x, int y) {
     return static_cast<std::uint16_t>((shade + edge + noise * 64) & 0xFFFF);
 }
 
-class TInput {
+// A folder of 16-bit TIFFs written once: `count` files of width × height.
+class TFolder {
 public:
-    TInput() {
+    TFolder(const std::string& name, int width, int height, int count) {
         FDir = std::filesystem::temp_directory_path() /
-               ("pixorama-viewer-bench-" + std::to_string(::getpid()));
+               ("pixorama-viewer-bench-" + std::to_string(::getpid()) + "-" + name);
         std::filesystem::create_directories(FDir);
-        Path = (FDir / "grey16.tif").string();
-        bench::WriteGreyTiff(Path, kWidth, kHeight, 16, COMPRESSION_NONE, 0,
-                             [](int y, std::uint8_t* row) {
-                                 for (int x = 0; x < kWidth; ++x) {
-                                     const std::uint16_t s = Level(x, y);
-                                     std::memcpy(row + 2 * x, &s, 2);
-                                 }
-                             });
+        for (int i = 0; i < count; ++i) {
+            Paths.push_back((FDir / ("image" + std::to_string(i) + ".tif")).string());
+            bench::WriteGreyTiff(Paths.back(), width, height, 16, COMPRESSION_NONE, 0,
+                                 [width, i](int y, std::uint8_t* row) {
+                                     for (int x = 0; x < width; ++x) {
+                                         const std::uint16_t s = Level(x + i, y);
+                                         std::memcpy(row + 2 * x, &s, 2);
+                                     }
+                                 });
+        }
     }
-    ~TInput() {
+    ~TFolder() {
         std::error_code ec;
         std::filesystem::remove_all(FDir, ec);
     }
-    std::string Path;
+    std::vector<std::string> Paths;
 
 private:
     std::filesystem::path FDir;
 };
 
 const std::string& InputPath() {
-    static TInput input;
-    return input.Path;
+    static TFolder input("single", kWidth, kHeight, 1);
+    return input.Paths.front();
+}
+
+const std::string& LargePath() {
+    static TFolder input("large", 4000, 3000, 1);
+    return input.Paths.front();
 }
 
 QApplication& GuiApplication() {
@@ -166,6 +182,125 @@ void BM_Viewer_Window16(benchmark::State& state) {
     SetPixels(state);
 }
 BENCHMARK(BM_Viewer_Window16)->Unit(benchmark::kMillisecond);
+
+// A redraw at a zoom not shown before, of a 4000 × 3000 image: only the visible part is
+// averaged while the zoom moves (near the fit, where all of it shows, the kept copy is
+// made at once). The argument is the zoom in thousandths.
+void BM_Viewer_ZoomRedraw4000(benchmark::State& state) {
+    TView view;
+    TViewImage image = LoadViewImage(LargePath());
+    const double zoom = static_cast<double>(state.range(0)) / 1000;
+    for (auto _ : state) {
+        state.PauseTiming();
+        view.View.SetImage(&image);  // forgets the copies
+        view.View.SetZoom(zoom);
+        state.ResumeTiming();
+        view.Paint();
+    }
+    view.View.SetImage(nullptr);
+}
+BENCHMARK(BM_Viewer_ZoomRedraw4000)
+    ->Arg(256)
+    ->Arg(333)
+    ->Arg(500)
+    ->Arg(667)
+    ->Arg(2000)
+    ->Unit(benchmark::kMillisecond);
+
+// Panning a 4000 × 3000 image at 1/2 once its copy is made: a scroll and its paint.
+void BM_Viewer_Pan4000(benchmark::State& state) {
+    TView view;
+    TViewImage image = LoadViewImage(LargePath());
+    view.View.SetImage(&image);
+    view.View.SetZoom(0.5);
+    view.View.Render(QRect(0, 0, 1, 1));  // makes the copy
+    int step = 0;
+    for (auto _ : state) {
+        step = (step + 37) % 900;
+        view.View.horizontalScrollBar()->setValue(step);
+        view.View.verticalScrollBar()->setValue(step / 2);
+        view.Paint();
+    }
+    view.View.SetImage(nullptr);
+}
+BENCHMARK(BM_Viewer_Pan4000)->Unit(benchmark::kMillisecond);
+
+// Runs the window's queued work until its read-ahead has delivered.
+void AwaitReadAhead(TViewerForm& form) {
+    for (int i = 0; i < 20000 && !form.ReadingAhead().empty(); ++i) {
+        QApplication::processEvents();
+        QThread::usleep(200);
+    }
+    QApplication::processEvents();
+}
+
+void PaintForm(TViewerForm& form, QImage& target) {
+    QPainter painter(&target);
+    form.View()->viewport()->render(&painter);
+}
+
+// The next file of a folder of 2048 × 1536 16-bit TIFFs, from the step to its paint, with
+// the neighbour read ahead while the previous one showed. Compare with BM_Viewer_Load16.
+void BM_Viewer_NextFile16(benchmark::State& state) {
+    GuiApplication();
+    static TFolder folder("next", kWidth, kHeight, 6);
+    TViewerForm form;
+    form.resize(kViewWidth + 300, kViewHeight + 80);
+    QImage target(kViewWidth, kViewHeight, QImage::Format_RGB32);
+    form.OpenFile(folder.Paths.front());
+    std::size_t at = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        AwaitReadAhead(form);
+        if (at + 1 == folder.Paths.size()) {
+            form.EndFile(false);
+            at = 0;
+            AwaitReadAhead(form);
+        }
+        state.ResumeTiming();
+        form.StepFile(1);
+        PaintForm(form, target);
+        ++at;
+    }
+}
+BENCHMARK(BM_Viewer_NextFile16)->Unit(benchmark::kMillisecond);
+
+std::int64_t ResidentBytes() {
+    std::ifstream statm("/proc/self/statm");
+    std::int64_t size = 0, resident = 0;
+    statm >> size >> resident;
+    return resident * ::sysconf(_SC_PAGESIZE);
+}
+
+// Stepping through a folder of eight 4000 × 3000 16-bit TIFFs, forwards and back: the
+// largest growth of the resident memory over the window's empty start, against the limit
+// of three pictures (the shown one and two neighbours) and 64 MiB.
+void BM_Viewer_MemoryStepping4000(benchmark::State& state) {
+    GuiApplication();
+    static TFolder folder("memory", 4000, 3000, 8);
+    std::int64_t peak = 0, base = 0, picture = 0;
+    for (auto _ : state) {
+        TViewerForm form;
+        form.resize(kViewWidth + 300, kViewHeight + 80);
+        QImage target(kViewWidth, kViewHeight, QImage::Format_RGB32);
+        PaintForm(form, target);
+        base = ResidentBytes();
+        form.OpenFile(folder.Paths.front());
+        picture = static_cast<std::int64_t>(form.Current()->Picture->Section()->ImageSize()) +
+                  form.Current()->Picture->ImgData16()->SampleCount() * 2;
+        for (int step : {1, 1, 1, 1, 1, 1, 1, -1, -1, -1, 1, 1}) {
+            AwaitReadAhead(form);
+            form.StepFile(step);
+            PaintForm(form, target);
+            peak = std::max(peak, ResidentBytes() - base);
+        }
+        AwaitReadAhead(form);
+        peak = std::max(peak, ResidentBytes() - base);
+    }
+    state.counters["peak_MiB"] = static_cast<double>(peak) / (1 << 20);
+    state.counters["limit_MiB"] = static_cast<double>(3 * picture + (64 << 20)) / (1 << 20);
+}
+BENCHMARK(BM_Viewer_MemoryStepping4000)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace pix

@@ -514,9 +514,9 @@ SumPacked8(const std::uint8_t* p, std::size_t count, const std::uint64_t* wide) 
 // has shown that the largest sum fits, which keeps the loops narrow. A span whose inner
 // pixels all have the whole weight sums them plainly and multiplies once; for an indexed
 // source the packed table sums the three colours with one addition per pixel.
-template <int SB, class TAcc>
+template <int SB, class TAcc, class TSum>
 void SumAcross(const TSource& src, const std::uint8_t* in, const TSpans& across,
-               const std::array<std::uint64_t, 256>& wide, std::uint64_t* sums) {
+               const std::array<std::uint64_t, 256>& wide, TSum* sums) {
     constexpr bool kDirect = SB == 24 || SB == 32;
     const std::size_t n = across.Spans.size();
     const TAcc unit = across.Unit;
@@ -536,9 +536,9 @@ void SumAcross(const TSource& src, const std::uint8_t* in, const TSpans& across,
                 } else {
                     for (std::size_t k = 0; k < span.Count; ++k) packed += w[k] * wide[p[k]];
                 }
-                sums[3 * c] = packed >> (2 * kFieldBits);
-                sums[3 * c + 1] = (packed >> kFieldBits) & kFieldMask;
-                sums[3 * c + 2] = packed & kFieldMask;
+                sums[3 * c] = static_cast<TSum>(packed >> (2 * kFieldBits));
+                sums[3 * c + 1] = static_cast<TSum>((packed >> kFieldBits) & kFieldMask);
+                sums[3 * c + 2] = static_cast<TSum>(packed & kFieldMask);
                 continue;
             }
         }
@@ -642,64 +642,78 @@ int DrawHalftone(const TSource& src, TDibSection& dst, TRange cols, TRange rows,
     const std::int64_t bandFirst = src.BandTop;
     const TSpans down(rows, yDest, destHeight, ySrc - bandFirst, srcHeight, src.BandRows, gy);
 
-    // A row's sum under one target column is at most 255 times the column's units.
+    // A row's sum under one target column is at most 255 times the column's units; the
+    // total of a target pixel 255 times unitsX × unitsY. When that fits 32 bits (for any
+    // picture of up to 16 million pixels) the sums are kept in 32 bits, which halves the
+    // memory they pass through and lets the weighting down vectorise.
     const bool narrow = unitsX < (std::uint64_t{1} << 32) / 255;
+    const bool narrowTotals = unitsX * unitsY < (std::uint64_t{1} << 32) / 255;
     const auto n = static_cast<std::size_t>(cols.Size());
-    std::vector<std::uint64_t> rowSums(n * 3), totals(n * 3);
     const std::array<std::uint64_t, 256> wide = WideTable(src);
-    std::int64_t summedRow = -1;
     TConversion conv(src, dst);
     int drawn = 0;
 
-    DispatchSource(src.BitCount, [&](auto sb) {
-        constexpr int SB = decltype(sb)::value;
-        const auto sumAcross = [&](std::int64_t sy) {
-            const std::uint8_t* in = src.Row(sy);
-            if (narrow)
-                SumAcross<SB, std::uint32_t>(src, in, across, wide, rowSums.data());
-            else
-                SumAcross<SB, std::uint64_t>(src, in, across, wide, rowSums.data());
-        };
+    const auto draw = [&](auto sumType) {
+        using TSum = typename decltype(sumType)::type;
+        std::vector<TSum> rowSums(n * 3), totals(n * 3);
+        std::int64_t summedRow = -1;
+        DispatchSource(src.BitCount, [&](auto sb) {
+            constexpr int SB = decltype(sb)::value;
+            const auto sumAcross = [&](std::int64_t sy) {
+                const std::uint8_t* in = src.Row(sy);
+                if (narrow)
+                    SumAcross<SB, std::uint32_t>(src, in, across, wide, rowSums.data());
+                else
+                    SumAcross<SB, std::uint64_t>(src, in, across, wide, rowSums.data());
+            };
 
-        DispatchTarget(dst.BitCount(), [&](auto db) {
-            constexpr int DB = decltype(db)::value;
-            for (std::int64_t y = rows.First; y < rows.Last; ++y) {
-                const TSpans::TSpan& rowSpan = down.Spans[static_cast<std::size_t>(y - rows.First)];
-                if (rowSpan.Total == 0) continue;
-                std::fill(totals.begin(), totals.end(), 0);
-                for (std::size_t k = 0; k < rowSpan.Count; ++k) {
-                    const std::int64_t sy =
-                        bandFirst + rowSpan.First + static_cast<std::int64_t>(k);
-                    if (sy != summedRow) {
-                        sumAcross(sy);
-                        summedRow = sy;
+            DispatchTarget(dst.BitCount(), [&](auto db) {
+                constexpr int DB = decltype(db)::value;
+                for (std::int64_t y = rows.First; y < rows.Last; ++y) {
+                    const TSpans::TSpan& rowSpan =
+                        down.Spans[static_cast<std::size_t>(y - rows.First)];
+                    if (rowSpan.Total == 0) continue;
+                    std::fill(totals.begin(), totals.end(), 0);
+                    for (std::size_t k = 0; k < rowSpan.Count; ++k) {
+                        const std::int64_t sy =
+                            bandFirst + rowSpan.First + static_cast<std::int64_t>(k);
+                        if (sy != summedRow) {
+                            sumAcross(sy);
+                            summedRow = sy;
+                        }
+                        const auto wy = static_cast<TSum>(down.Weights[rowSpan.WeightAt + k]);
+                        // A whole-weight row (every row when the reduction is by a whole
+                        // factor) adds without multiplying.
+                        if (wy == 1) {
+                            for (std::size_t i = 0; i < 3 * n; ++i) totals[i] += rowSums[i];
+                        } else {
+                            for (std::size_t i = 0; i < 3 * n; ++i) totals[i] += wy * rowSums[i];
+                        }
                     }
-                    const std::uint64_t wy = down.Weights[rowSpan.WeightAt + k];
-                    // A whole-weight row (every row when the reduction is by a whole
-                    // factor) adds without multiplying, which vectorises.
-                    if (wy == 1) {
-                        for (std::size_t i = 0; i < 3 * n; ++i) totals[i] += rowSums[i];
-                    } else {
-                        for (std::size_t i = 0; i < 3 * n; ++i) totals[i] += wy * rowSums[i];
+                    std::uint8_t* out = dst.Row(static_cast<int>(y));
+                    // Every column but those clipped at the picture's edges has the full
+                    // width, so one reciprocal serves the row.
+                    const TRoundedMean common(unitsX * rowSpan.Total);
+                    for (std::size_t c = 0; c < n; ++c) {
+                        const std::uint64_t area = across.Spans[c].Total * rowSpan.Total;
+                        if (area == 0) continue;
+                        const TRoundedMean other(area == common.Area ? 0 : area);
+                        const TRoundedMean& divide = area == common.Area ? common : other;
+                        const auto mean = [&](std::size_t i) { return divide(totals[i]); };
+                        const std::uint32_t rgb =
+                            Pack(mean(3 * c), mean(3 * c + 1), mean(3 * c + 2));
+                        PutValue<DB>(out, cols.First + static_cast<std::int64_t>(c),
+                                     conv.OfColor(rgb));
                     }
+                    ++drawn;
                 }
-                std::uint8_t* out = dst.Row(static_cast<int>(y));
-                // Every column but those clipped at the picture's edges has the full width,
-                // so one reciprocal serves the row.
-                const TRoundedMean common(unitsX * rowSpan.Total);
-                for (std::size_t c = 0; c < n; ++c) {
-                    const std::uint64_t area = across.Spans[c].Total * rowSpan.Total;
-                    if (area == 0) continue;
-                    const TRoundedMean other(area == common.Area ? 0 : area);
-                    const TRoundedMean& divide = area == common.Area ? common : other;
-                    const auto mean = [&](std::size_t i) { return divide(totals[i]); };
-                    const std::uint32_t rgb = Pack(mean(3 * c), mean(3 * c + 1), mean(3 * c + 2));
-                    PutValue<DB>(out, cols.First + static_cast<std::int64_t>(c), conv.OfColor(rgb));
-                }
-                ++drawn;
-            }
+            });
         });
-    });
+    };
+    if (narrowTotals)
+        draw(std::type_identity<std::uint32_t>{});
+    else
+        draw(std::type_identity<std::uint64_t>{});
     return drawn;
 }
 

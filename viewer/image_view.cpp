@@ -25,9 +25,16 @@ namespace {
 constexpr std::uint8_t kWindowOutLow = 10;
 constexpr std::uint8_t kWindowOutHigh = 245;
 
-// A reduction's copy larger than this is not kept: the visible part is averaged for each
-// paint instead, which is quick exactly when the zoom is close to 1.
+// A reduction's copy larger than this is not made: the visible part is averaged for each
+// paint instead, which is quick exactly when the zoom is close to 1. The copies kept for
+// several zoom levels share a larger budget.
 constexpr std::uint64_t kMaxScaledCopyBytes = 32u << 20;
+constexpr std::uint64_t kScaledCopiesBudget = 48u << 20;
+// A paint makes the copy at once when the whole zoomed picture has at most this many
+// times the viewport's pixels (it all shows, so the copy costs what the paint would); else
+// the paint averages what shows, and the copy waits until the zoom has rested this long.
+constexpr std::int64_t kCopyAtOnceFactor = 1;
+constexpr int kCopyRestMs = 150;
 
 // Zoomed sides stay far below int's range, whatever the picture's size.
 constexpr double kMaxZoomedSide = 1 << 30;
@@ -59,35 +66,25 @@ QImage ImageOver(const TDibSection& section) {
                   static_cast<qsizetype>(section.BytesPerLine()), QImage::Format_BGR888);
 }
 
-// Draws `picture` scaled into width × height with its top left at (x, y) of the raster: the
+// Draws `picture` scaled into width × height with its top left at (x, y) of `target`: the
 // picture's own stretch, which averages when it reduces and takes the pixel under each
-// target pixel's centre otherwise. Only the raster's part is computed.
+// target pixel's centre otherwise. Only the target's part is computed. A large target is
+// split into bands of rows drawn at the same time, each through a context clipped to its
+// band, since the reduction stands between the load and the first paint.
 void DrawZoomed(const TDibPicture& picture, TDibSection& target, int x, int y, int width,
                 int height) {
-    TDeviceContext dc;
-    dc.SelectBitmap(&target);
-    picture.StretchDraw(dc, TRect{x, y, x + width, y + height}, true);
-    dc.SelectBitmap(nullptr);
-}
-
-// Reduces `picture` into the whole of `target` (width × height). A large copy is split into
-// bands of rows drawn at the same time, each through a context clipped to its band, since
-// the copy stands between the load and the first paint.
-void DrawReduced(const TDibPicture& picture, TDibSection& target) {
-    const int width = target.Width(), height = target.Height();
     const int cores = static_cast<int>(std::thread::hardware_concurrency());
-    const int bands = std::clamp(std::min(cores, static_cast<int>(static_cast<std::int64_t>(width) *
-                                                                  height / kMinBandPixels)),
-                                 1, kMaxBands);
-    if (bands == 1) {
-        DrawZoomed(picture, target, 0, 0, width, height);
-        return;
-    }
+    const std::int64_t pixels = std::int64_t{target.Width()} * target.Height();
+    const int bands = static_cast<int>(std::clamp<std::int64_t>(
+        std::min<std::int64_t>(cores, pixels / kMinBandPixels), 1, kMaxBands));
+    const int rows = target.Height();
     const auto drawBand = [&](int band) {
         TDeviceContext dc;
         dc.SelectBitmap(&target);
-        dc.IntersectClipRect(TRect{0, height * band / bands, width, height * (band + 1) / bands});
-        picture.StretchDraw(dc, TRect{0, 0, width, height}, true);
+        if (bands > 1)
+            dc.IntersectClipRect(
+                TRect{0, rows * band / bands, target.Width(), rows * (band + 1) / bands});
+        picture.StretchDraw(dc, TRect{x, y, x + width, y + height}, true);
         dc.SelectBitmap(nullptr);
     };
     std::vector<std::exception_ptr> failures(static_cast<std::size_t>(bands));
@@ -111,6 +108,24 @@ void DrawReduced(const TDibPicture& picture, TDibSection& target) {
 }
 
 }  // namespace
+
+void PrepareFitCopy(TViewImage& image, int boxWidth, int boxHeight) {
+    image.Prepared.reset();
+    image.PreparedZoom = 0;
+    if (!image.Ok() || boxWidth <= 0 || boxHeight <= 0) return;
+    const TDibPicture& picture = *image.Picture;
+    const double zoom = FitZoom(picture.Width(), picture.Height(), boxWidth, boxHeight);
+    if (zoom >= 1) return;
+    const TZoomSize size = ZoomedSize(picture.Width(), picture.Height(), zoom);
+    if (DibBytesPerLine(size.Width, 24) * static_cast<std::uint64_t>(size.Height) >
+        kMaxScaledCopyBytes)
+        return;
+    std::unique_ptr<TDibSection> section = MakeTrueColorSection(size.Width, size.Height);
+    if (!section) return;
+    DrawZoomed(picture, *section, 0, 0, size.Width, size.Height);
+    image.Prepared = std::move(section);
+    image.PreparedZoom = zoom;
+}
 
 QString PixelText(const TDibPicture& picture, int x, int y) {
     const TDibSection* section = picture.Section();
@@ -169,6 +184,12 @@ TImageView::TImageView(QWidget* parent) : QAbstractScrollArea(parent) {
     setFocusPolicy(Qt::StrongFocus);
     horizontalScrollBar()->setSingleStep(kScrollStep);
     verticalScrollBar()->setSingleStep(kScrollStep);
+    FCopyTimer = new QTimer(this);
+    FCopyTimer->setSingleShot(true);
+    FCopyTimer->setInterval(kCopyRestMs);
+    connect(FCopyTimer, &QTimer::timeout, this, [this] {
+        if (ScaledCopy(true) != nullptr) viewport()->update();
+    });
 }
 
 TImageView::~TImageView() = default;
@@ -184,13 +205,27 @@ QString TImageView::Message() const {
 }
 
 void TImageView::SetImage(TViewImage* image) {
+    // The image shown so far keeps its fitted copy, for when it is shown again.
+    if (FImage != nullptr && FImage != image && FFit) {
+        const auto fitted = std::find_if(FCopies.begin(), FCopies.end(),
+                                         [this](const TScaledCopy& c) { return c.Zoom == FZoom; });
+        if (fitted != FCopies.end()) {
+            FImage->Prepared = std::move(fitted->Section);
+            FImage->PreparedZoom = FZoom;
+        }
+    }
     FImage = image;
-    DropScaledCopy();
+    DropScaledCopies();
     FDrag = dgNone;
     if (FFit)
         FZoom = FitZoom(Picture() ? Picture()->Width() : 0, Picture() ? Picture()->Height() : 0,
                         viewport()->width(), viewport()->height());
     FZoom = std::clamp(FZoom, MinZoom(), MaxZoom());
+    if (image != nullptr && image->Prepared) {
+        if (image->PreparedZoom == FZoom && FZoom < 1)
+            FCopies.insert(FCopies.begin(), TScaledCopy{FZoom, std::move(image->Prepared)});
+        image->Prepared.reset();
+    }
     UpdateScrollBars();
     horizontalScrollBar()->setValue(0);
     verticalScrollBar()->setValue(0);
@@ -218,7 +253,6 @@ void TImageView::FitToWindow() {
     const double zoom = Picture() ? FitZoom(Picture()->Width(), Picture()->Height(),
                                             viewport()->width(), viewport()->height())
                                   : 1;
-    if (zoom != FZoom) DropScaledCopy();
     FZoom = zoom;
     UpdateScrollBars();
     viewport()->update();
@@ -243,7 +277,6 @@ void TImageView::SetZoom(double zoom, QPointF anchor) {
     const QPoint origin = ImageOrigin();
     const double px = (anchor.x() - origin.x()) * picture->Width() / before.Width;
     const double py = (anchor.y() - origin.y()) * picture->Height() / before.Height;
-    if (zoom != FZoom) DropScaledCopy();
     FZoom = zoom;
     UpdateScrollBars();
     const TZoomSize after = ZoomedSize();
@@ -284,7 +317,7 @@ void TImageView::SetWindow(TWindow window) {
     samples.Max = static_cast<std::uint16_t>(high);
     samples.BuildTable(samples.Min, samples.Max, kWindowOutLow, kWindowOutHigh);
     picture.Map16To8();
-    DropScaledCopy();
+    DropScaledCopies();
     viewport()->update();
     emit WindowChanged();
 }
@@ -298,7 +331,7 @@ void TImageView::ResetWindow() {
     samples.Max = FImage->DataMax;
     samples.BuildTable(samples.Min, samples.Max, kWindowOutLow, kWindowOutHigh);
     picture.Map16To8();
-    DropScaledCopy();
+    DropScaledCopies();
     viewport()->update();
     emit WindowChanged();
 }
@@ -333,25 +366,44 @@ QPoint TImageView::PixelAt(QPointF viewportPos) const {
     return QPoint(x, y);
 }
 
-void TImageView::DropScaledCopy() {
-    FScaled.reset();
-    FScaledZoom = 0;
+void TImageView::DropScaledCopies() {
+    FCopies.clear();
+    FCopyTimer->stop();
 }
 
-const TDibSection* TImageView::ScaledCopy() {
+const TDibSection* TImageView::ScaledCopy(bool make) {
     const TDibPicture* picture = Picture();
     if (picture == nullptr || FZoom >= 1) return nullptr;
-    if (FScaled && FScaledZoom == FZoom) return FScaled.get();
-    DropScaledCopy();
+    const auto kept = std::find_if(FCopies.begin(), FCopies.end(),
+                                   [this](const TScaledCopy& copy) { return copy.Zoom == FZoom; });
+    if (kept != FCopies.end()) {
+        std::rotate(FCopies.begin(), kept, kept + 1);
+        return FCopies.front().Section.get();
+    }
+    if (!make) return nullptr;
     const TZoomSize size = ZoomedSize();
-    if (DibBytesPerLine(size.Width, 24) * static_cast<std::uint64_t>(size.Height) >
-        kMaxScaledCopyBytes)
-        return nullptr;
-    FScaled = MakeTrueColorSection(size.Width, size.Height);
-    if (!FScaled) return nullptr;
-    DrawReduced(*picture, *FScaled);
-    FScaledZoom = FZoom;
-    return FScaled.get();
+    const std::uint64_t bytes =
+        DibBytesPerLine(size.Width, 24) * static_cast<std::uint64_t>(size.Height);
+    if (bytes > kMaxScaledCopyBytes) return nullptr;
+    // The latest used copies stay as long as the new one fits the budget beside them.
+    std::uint64_t keptBytes = 0;
+    std::size_t keep = 0;
+    while (keep < FCopies.size() &&
+           keptBytes + FCopies[keep].Section->ImageSize() + bytes <= kScaledCopiesBudget)
+        keptBytes += FCopies[keep++].Section->ImageSize();
+    FCopies.resize(keep);
+    std::unique_ptr<TDibSection> section = MakeTrueColorSection(size.Width, size.Height);
+    if (!section) return nullptr;
+    DrawZoomed(*picture, *section, 0, 0, size.Width, size.Height);
+    FCopies.insert(FCopies.begin(), TScaledCopy{FZoom, std::move(section)});
+    return FCopies.front().Section.get();
+}
+
+bool TImageView::MakesCopyAtOnce() const {
+    const TZoomSize size = ZoomedSize();
+    const std::int64_t shown =
+        std::int64_t{std::max(1, viewport()->width())} * std::max(1, viewport()->height());
+    return std::int64_t{size.Width} * size.Height <= kCopyAtOnceFactor * shown;
 }
 
 QImage TImageView::RenderDirect(const QRect& area) const {
@@ -366,7 +418,7 @@ QImage TImageView::Render(const QRect& area) {
     const TZoomSize size = ZoomedSize();
     const QRect part = area & QRect(0, 0, size.Width, size.Height);
     if (Picture() == nullptr || part.isEmpty()) return {};
-    if (const TDibSection* scaled = ScaledCopy()) return ImageOver(*scaled).copy(part);
+    if (const TDibSection* scaled = ScaledCopy(true)) return ImageOver(*scaled).copy(part);
     return RenderDirect(part);
 }
 
@@ -387,11 +439,12 @@ void TImageView::paintEvent(QPaintEvent* event) {
     const QRect shown = exposed & QRect(origin, QSize(size.Width, size.Height));
     if (shown.isEmpty()) return;
     const QRect area = shown.translated(-origin);
-    if (const TDibSection* scaled = ScaledCopy()) {
+    if (const TDibSection* scaled = ScaledCopy(MakesCopyAtOnce())) {
         painter.drawImage(shown.topLeft(), ImageOver(*scaled), area);
-    } else {
-        painter.drawImage(shown.topLeft(), RenderDirect(area));
+        return;
     }
+    painter.drawImage(shown.topLeft(), RenderDirect(area));
+    if (FZoom < 1) FCopyTimer->start();
 }
 
 void TImageView::UpdateScrollBars() {

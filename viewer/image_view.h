@@ -9,9 +9,11 @@
 #include <QAbstractScrollArea>
 #include <QImage>
 #include <QString>
+#include <QTimer>
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace pix {
 
@@ -31,9 +33,16 @@ struct TWindow {
 };
 TWindow DragWindow(TWindow start, int dx, int dy, int dataMin, int dataMax);
 
+// Makes the reduced copy that a view of boxWidth × boxHeight fitting `image` draws from,
+// with the same pixels; nothing when the fit does not reduce or the copy would be too
+// large. For a worker that reads an image ahead of showing it.
+void PrepareFitCopy(TViewImage& image, int boxWidth, int boxHeight);
+
 // Shows a TViewImage it does not own. A reduced picture is drawn from a copy at the current
-// zoom, made once per zoom level by area averaging (as the thumbnails are); an enlarged
-// one is drawn pixel for pixel, each image pixel a square, and only where it shows.
+// zoom, made once per zoom level by area averaging (as the thumbnails are) and kept for
+// going back to that level; while the zoom moves, only the visible part is averaged. An
+// enlarged picture is drawn pixel for pixel, each image pixel a square, and only where it
+// shows.
 class TImageView : public QAbstractScrollArea {
     Q_OBJECT
 
@@ -98,19 +107,28 @@ private:
     double MaxZoom() const;
     double MinZoom() const;
     void UpdateScrollBars();
-    void DropScaledCopy();
-    // The copy at the current zoom for a reduction, made when missing; null when the zoom
-    // does not reduce or the copy would be too large (the visible part is then averaged
-    // for each paint, to the same pixels).
-    const TDibSection* ScaledCopy();
+    void DropScaledCopies();
+    // The copy at the current zoom for a reduction: a kept one, else with `make` a new one;
+    // null when the zoom does not reduce, or the copy would be too large (the visible part
+    // is then averaged for each paint, to the same pixels).
+    const TDibSection* ScaledCopy(bool make);
+    // Whether a paint without a copy makes one at once: when the whole zoomed picture is
+    // not much more than what shows; otherwise the paint draws what shows and the copy is
+    // made once the zoom rests.
+    bool MakesCopyAtOnce() const;
     // Draws the zoomed picture's `area` straight from the picture.
     QImage RenderDirect(const QRect& area) const;
 
     TViewImage* FImage = nullptr;
     bool FFit = true;
     double FZoom = 1;
-    std::unique_ptr<TDibSection> FScaled;
-    double FScaledZoom = 0;
+    // Reduced copies by zoom, the latest used first, within a budget of bytes.
+    struct TScaledCopy {
+        double Zoom;
+        std::unique_ptr<TDibSection> Section;
+    };
+    std::vector<TScaledCopy> FCopies;
+    QTimer* FCopyTimer = nullptr;
     // Wheel turns add up until a whole notch (120) is reached.
     int FWheelAngle = 0;
     enum TDrag { dgNone, dgPan, dgWindow } FDrag = dgNone;

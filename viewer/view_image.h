@@ -3,6 +3,7 @@
 #pragma once
 
 #include "imaging/dib_picture.h"
+#include "platform/dib.h"
 
 #include <cstdint>
 #include <memory>
@@ -22,6 +23,10 @@ struct TViewImage {
     // The display window of a 16-bit image as loaded: the smallest and largest sample.
     std::uint16_t DataMin = 0;
     std::uint16_t DataMax = 0;
+    // A reduced copy of the whole picture at PreparedZoom (24-bit), made ahead of showing
+    // it; the view takes it over when it shows the image at that zoom.
+    std::unique_ptr<TDibSection> Prepared;
+    double PreparedZoom = 0;
 
     bool Ok() const { return Picture != nullptr; }
 };

@@ -33,8 +33,12 @@ QString FromPath(const std::string& path) { return QString::fromUtf8(path.c_str(
 class TReadAheadThread : public TThread {
 public:
     using TDeliver = std::function<void(std::unique_ptr<TViewImage>)>;
-    TReadAheadThread(std::string path, std::stop_token cancel, TDeliver deliver)
-        : FPath(std::move(path)), FCancel(std::move(cancel)), FDeliver(std::move(deliver)) {
+    // With a view size, the copy that fits the image to it is made as well.
+    TReadAheadThread(std::string path, QSize fitBox, std::stop_token cancel, TDeliver deliver)
+        : FPath(std::move(path)),
+          FFitBox(fitBox),
+          FCancel(std::move(cancel)),
+          FDeliver(std::move(deliver)) {
         FreeOnTerminate = true;
     }
 
@@ -44,11 +48,19 @@ protected:
         const std::stop_callback forward(FCancel, [this] { Terminate(); });
         auto image = std::make_unique<TViewImage>(LoadViewImage(FPath, 0, StopToken()));
         if (Terminated()) return;
+        try {
+            PrepareFitCopy(*image, FFitBox.width(), FFitBox.height());
+        } catch (const std::exception&) {
+            // Without the copy the view makes its own when it shows the image.
+            image->Prepared.reset();
+        }
+        if (Terminated()) return;
         Synchronize([&] { FDeliver(std::move(image)); });
     }
 
 private:
     std::string FPath;
+    QSize FFitBox;
     std::stop_token FCancel;
     TDeliver FDeliver;
 };
@@ -250,8 +262,9 @@ void TViewerForm::ReadAhead() {
                 FKept.end());
     FAheadPath = ahead;
     FAheadStop = std::stop_source();
+    const QSize fitBox = FView->FitMode() ? FView->viewport()->size() : QSize();
     auto thread = std::make_unique<TReadAheadThread>(
-        ahead, FAheadStop.get_token(),
+        ahead, fitBox, FAheadStop.get_token(),
         [this](std::unique_ptr<TViewImage> image) { TakeReadAhead(std::move(image)); });
     thread->SetSyncTarget(FSyncTarget);
     thread.release()->Resume();

@@ -484,7 +484,32 @@ TEST(Halftone, GratingReducesToUniformGreyNotStripes) {
     EXPECT_TRUE(t.Gray(0, 0) == 0 || t.Gray(0, 0) == 255);
 }
 
-// Exact area weights computed in floating point for a random picture and random rectangles.
+// The target's red against exact area weights computed in floating point, for a source of
+// sw × sh grey values v.
+void ExpectBoxFilter(const std::vector<int>& v, int sw, int sh, const TTarget& t, int dw, int dh) {
+    for (int ty = 0; ty < dh; ++ty)
+        for (int tx = 0; tx < dw; ++tx) {
+            double sum = 0, area = 0;
+            const double x0 = tx * double(sw) / dw, x1 = (tx + 1) * double(sw) / dw;
+            const double y0 = ty * double(sh) / dh, y1 = (ty + 1) * double(sh) / dh;
+            for (int y = static_cast<int>(y0); y < sh && y < y1; ++y)
+                for (int x = static_cast<int>(x0); x < sw && x < x1; ++x) {
+                    const double wx = std::max(0.0, std::min(x1, x + 1.0) - std::max(x0, 1.0 * x));
+                    const double wy = std::max(0.0, std::min(y1, y + 1.0) - std::max(y0, 1.0 * y));
+                    sum += wx * wy * v[static_cast<std::size_t>(y) * sw + x];
+                    area += wx * wy;
+                }
+            const double mean = sum / area;
+            const int red = static_cast<int>(t.Rgb(tx, ty) >> 16);
+            ASSERT_LE(std::abs(red - mean), 0.5 + 1e-6)
+                << sw << "x" << sh << "->" << dw << "x" << dh << " at " << tx << "," << ty;
+            if (std::abs(mean - std::floor(mean) - 0.5) > 1e-6) {
+                ASSERT_EQ(red, static_cast<int>(std::lround(mean)));
+            }
+        }
+}
+
+// Random pictures and rectangles of every source kind.
 TEST(Halftone, MatchesAFloatingPointBoxFilter) {
     std::mt19937 rng(11);
     for (int round = 0; round < 40; ++round) {
@@ -504,30 +529,27 @@ TEST(Halftone, MatchesAFloatingPointBoxFilter) {
             }
         TTarget t(dw, dh, 24);
         ASSERT_EQ(Stretch(t, HALFTONE, 0, 0, dw, dh, 0, 0, sw, sh, src), dh);
-        for (int ty = 0; ty < dh; ++ty)
-            for (int tx = 0; tx < dw; ++tx) {
-                double sum = 0, area = 0;
-                const double x0 = tx * double(sw) / dw, x1 = (tx + 1) * double(sw) / dw;
-                const double y0 = ty * double(sh) / dh, y1 = (ty + 1) * double(sh) / dh;
-                for (int y = 0; y < sh; ++y)
-                    for (int x = 0; x < sw; ++x) {
-                        const double wx =
-                            std::max(0.0, std::min(x1, x + 1.0) - std::max(x0, 1.0 * x));
-                        const double wy =
-                            std::max(0.0, std::min(y1, y + 1.0) - std::max(y0, 1.0 * y));
-                        sum += wx * wy * v[static_cast<std::size_t>(y * sw + x)];
-                        area += wx * wy;
-                    }
-                const double mean = sum / area;
-                const int red = static_cast<int>(t.Rgb(tx, ty) >> 16);
-                ASSERT_LE(std::abs(red - mean), 0.5 + 1e-6)
-                    << "round " << round << " " << sw << "x" << sh << "->" << dw << "x" << dh
-                    << " at " << tx << "," << ty;
-                if (std::abs(mean - std::floor(mean) - 0.5) > 1e-6) {
-                    ASSERT_EQ(red, static_cast<int>(std::lround(mean)));
-                }
-            }
+        ExpectBoxFilter(v, sw, sh, t, dw, dh);
     }
+}
+
+// Prime sides make 255 × the units across × the units down exceed 32 bits: the sums
+// are then kept wider.
+TEST(Halftone, SumsBeyond32BitsStayExact) {
+    const int sw = 65521, sh = 263, dw = 3, dh = 2;
+    TTestDib src(sw, sh, 8, GrayTable(256));
+    std::vector<int> v(static_cast<std::size_t>(sw) * sh);
+    std::mt19937 rng(3);
+    for (int y = 0; y < sh; ++y)
+        for (int x = 0; x < sw; ++x) {
+            const int level =
+                x < sw / 2 ? 250 + static_cast<int>(rng() % 6) : static_cast<int>(rng() % 9);
+            v[static_cast<std::size_t>(y) * sw + x] = level;
+            src.SetIndex(x, y, static_cast<unsigned>(level));
+        }
+    TTarget t(dw, dh, 24);
+    ASSERT_EQ(Stretch(t, HALFTONE, 0, 0, dw, dh, 0, 0, sw, sh, src), dh);
+    ExpectBoxFilter(v, sw, sh, t, dw, dh);
 }
 
 // A clip limits drawing to its rectangle: bands drawn through clipped contexts make up the

@@ -267,6 +267,17 @@ TEST_F(ViewerTest, ReadsTheNextFileAheadAndKeepsOnlyNeighbours) {
     QTest::keyClick(form.get(), Qt::Key_Right);
     EXPECT_EQ(form->Current()->Path, dir.File("b.bmp"));
     EXPECT_EQ(form->Current()->Picture->Width(), 640);
+    // Its fitted copy, made ahead too, has the pixels a view of its own would make.
+    TViewImage fresh = LoadViewImage(Sample("grating-640x480.bmp"));
+    TImageView own;
+    own.setFrameShape(form->View()->frameShape());
+    own.resize(form->View()->size());
+    own.show();
+    own.SetImage(&fresh);
+    ASSERT_LT(own.Zoom(), 1);
+    const QImage expected = Rgb(own.viewport()->grab().toImage());
+    const auto painted = [&] { return Rgb(form->View()->viewport()->grab().toImage()); };
+    EXPECT_EQ(painted(), expected);
     ASSERT_TRUE(test::WaitUntil([&] { return form->ReadingAhead().empty(); }));
     EXPECT_EQ(form->KeptFiles(), (std::vector<std::string>{dir.File("c.bmp"), dir.File("a.bmp")}));
 
@@ -274,7 +285,9 @@ TEST_F(ViewerTest, ReadsTheNextFileAheadAndKeepsOnlyNeighbours) {
     QTest::keyClick(form.get(), Qt::Key_Right);
     QTest::keyClick(form.get(), Qt::Key_Left);
     EXPECT_EQ(form->Current()->Path, dir.File("b.bmp"));
+    EXPECT_EQ(painted(), expected);  // from the copy it kept when it was left
     ASSERT_TRUE(test::WaitUntil([&] { return form->ReadingAhead().empty(); }));
+    own.SetImage(nullptr);
     const std::vector<std::string> kept = form->KeptFiles();
     EXPECT_EQ(kept.size(), 2u);
     EXPECT_NE(std::find(kept.begin(), kept.end(), dir.File("a.bmp")), kept.end());
