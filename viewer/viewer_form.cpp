@@ -4,6 +4,7 @@
 #include "info/info_document.h"
 #include "viewer/image_view.h"
 #include "viewer/viewer_messages.h"
+#include "viewer/window_dialog.h"
 
 #include "platform/file_system.h"
 #include "platform/gui/rtf_reader.h"
@@ -120,6 +121,7 @@ TViewerForm::TViewerForm(QWidget* parent) : QMainWindow(parent) {
     key({Qt::Key_Plus, Qt::Key_Equal}, [this] { FView->StepZoom(1); });
     key({Qt::Key_Minus}, [this] { FView->StepZoom(-1); });
     key({Qt::Key_R}, [this] { FView->ResetWindow(); });
+    key({Qt::Key_W}, [this] { EditWindow(); });
     key({Qt::Key_I}, [this] { ToggleInfo(); });
     key({Qt::Key_F5}, [this] { Reload(); });
     key({QKeySequence(Qt::ALT | Qt::Key_X), QKeySequence(Qt::CTRL | Qt::Key_Q)},
@@ -184,6 +186,12 @@ void TViewerForm::Reload() {
     FInfoPath.clear();
     FCurrent.reset();
     Show(path, index);
+}
+
+void TViewerForm::EditWindow() {
+    if (!FView->HasWindow()) return;
+    TWindowDialog dialog(*FView, this);
+    dialog.exec();
 }
 
 void TViewerForm::ToggleInfo() {

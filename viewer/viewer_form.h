@@ -27,8 +27,8 @@ class TImageView;
 // folder, Left and Page Up to the previous one (in the browser's order), Home and End to
 // the first and last; Ctrl+Page Down and Ctrl+Page Up to the next and previous image of a
 // multi-image file. "F" fits the image to the window, "1" shows it 1:1, "+" and "-" zoom;
-// "R" resets the display window of a 16-bit image, "I" shows or hides the information
-// panel, F5 reads the file again, Alt+X closes.
+// "R" resets the display window of a 16-bit image, "W" sets it beside the histogram, "I"
+// shows or hides the information panel, F5 reads the file again, Alt+X closes.
 class TViewerForm : public QMainWindow {
     Q_OBJECT
 
@@ -48,6 +48,8 @@ public:
     // Reads the shown image from its file again (and the folder's listing).
     void Reload();
     void ToggleInfo();
+    // The display window of a 16-bit image, set beside the histogram of its samples.
+    void EditWindow();
     // When the shown file has gone, says so in place of the image; true while it is there.
     bool CheckShownFile();
 

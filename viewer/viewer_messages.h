@@ -24,4 +24,9 @@ inline constexpr const char* SViewerIndexColor = "x %1  y %2: index %3 (%4, %5, 
 inline constexpr const char* SViewerRgbColor = "x %1  y %2: (%3, %4, %5)";
 inline constexpr const char* SViewerSampleIndex = "x %1  y %2: %3 (index %4)";
 
+inline constexpr const char* SViewerWindowCaption = "Display window";
+inline constexpr const char* SViewerWindowLow = "&Black at:";
+inline constexpr const char* SViewerWindowHigh = "&White at:";
+inline constexpr const char* SViewerWindowReset = "&Reset";
+
 }  // namespace pix

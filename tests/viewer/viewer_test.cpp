@@ -7,6 +7,7 @@
 #include "viewer/image_view.h"
 #include "viewer/viewer_form.h"
 #include "viewer/viewer_messages.h"
+#include "viewer/window_dialog.h"
 
 #include "imaging/mapped_memory.h"
 #include "platform/error.h"
@@ -22,6 +23,7 @@
 #include <QMouseEvent>
 #include <QProcess>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QTest>
 #include <QTextDocument>
 #include <QTextEdit>
@@ -32,6 +34,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -342,6 +345,26 @@ TEST_F(ViewerTest, DisplayWindowMapsSamplesOntoTheGreyRamp) {
     const TWindow dragged = DragWindow(start, 64, -32, *lowest, *highest);
     EXPECT_GT(dragged.Low, start.Low);
     EXPECT_LT(dragged.High - dragged.Low, start.High - start.Low);
+    EXPECT_EQ(view.Window().Low, dragged.Low);
+    EXPECT_EQ(view.Window().High, dragged.High);
+
+    // The dialog: the histogram counts every sample once; a typed edge and a click on the
+    // histogram move the window at once, Cancel puts the first one back.
+    const std::vector<std::uint32_t> counts = SampleHistogram(samples, 256, *lowest, *highest);
+    EXPECT_EQ(std::accumulate(counts.begin(), counts.end(), std::int64_t{0}),
+              samples.SampleCount());
+    EXPECT_GT(counts.front(), 0u);
+    EXPECT_GT(counts.back(), 0u);
+    TWindowDialog dialog(view);
+    dialog.show();
+    dialog.HighBox()->setValue(high);
+    EXPECT_EQ(view.Window().High, high);
+    auto* histogram = dialog.findChild<QWidget*>("Histogram");
+    ASSERT_NE(histogram, nullptr);
+    QTest::mouseClick(histogram, Qt::LeftButton, {}, QPoint(dialog.ValueToX(low) + 1, 20));
+    EXPECT_NEAR(view.Window().Low, low, (*highest - *lowest) / 200.0);
+    EXPECT_EQ(dialog.LowBox()->value(), view.Window().Low);
+    dialog.reject();
     EXPECT_EQ(view.Window().Low, dragged.Low);
     EXPECT_EQ(view.Window().High, dragged.High);
 }
