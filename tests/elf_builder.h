@@ -20,17 +20,13 @@ inline std::string ElfWithSection(std::string_view name, std::span<const std::ui
             file[at + (bigEndian ? size - 1 - i : i)] = static_cast<char>(value >> (8 * i));
     };
     const std::size_t word = is64 ? 8 : 4;
-    const std::size_t header = is64 ? 64 : 52;
     const std::size_t entry = is64 ? 64 : 40;
     const std::size_t dataAt = 64;
     const std::size_t namesAt = dataAt + data.size();
     const std::string names = std::string(1, '\0') + std::string(name) + '\0' + ".shstrtab" + '\0';
     const std::size_t tableAt = (namesAt + names.size() + 7) / 8 * 8;
 
-    file.assign(
-        "\x7f"
-        "ELF",
-        4);
+    file = "\177ELF";
     put(4, is64 ? 2 : 1, 1);
     put(5, bigEndian ? 2 : 1, 1);
     put(6, 1, 1);                                  // EI_VERSION
@@ -38,7 +34,7 @@ inline std::string ElfWithSection(std::string_view name, std::span<const std::ui
     put(20, 1, 4);                                 // e_version
     put(16 + 8 + 2 * word, tableAt, word);         // e_shoff
     const std::size_t sizes = 16 + 12 + 3 * word;  // e_ehsize and what follows it
-    put(sizes, header, 2);
+    put(sizes, is64 ? 64 : 52, 2);
     put(sizes + 6, entry, 2);  // e_shentsize
     put(sizes + 8, 3, 2);      // e_shnum
     put(sizes + 10, 2, 2);     // e_shstrndx
@@ -57,9 +53,8 @@ inline std::string ElfWithSection(std::string_view name, std::span<const std::ui
         put(at + 8 + 3 * word, size, word);
     };
     section(0, 0, 0, 0, 0);
-    section(1, 1, 1, dataAt, data.size());  // SHT_PROGBITS
-    section(2, static_cast<std::uint32_t>(name.size() + 2), 3, namesAt,
-            names.size());  // SHT_STRTAB
+    section(1, 1, 1, dataAt, data.size());  // SHT_PROGBITS; then SHT_STRTAB
+    section(2, static_cast<std::uint32_t>(name.size() + 2), 3, namesAt, names.size());
     return file;
 }
 
