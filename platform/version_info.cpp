@@ -2,6 +2,7 @@
 #include "platform/version_info.h"
 
 #include "platform/byte_order.h"
+#include "platform/code_page.h"
 #include "platform/error.h"
 #include "platform/file_io.h"
 
@@ -195,24 +196,6 @@ std::optional<TNode> FindNode(std::span<const std::uint8_t> block, std::string_v
     return node;
 }
 
-void AppendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 // The version block of a file, exactly as long as its root says, or nothing.
 std::optional<std::vector<std::uint8_t>> ReadVersionBlock(const std::string& fileName) {
     try {
@@ -257,21 +240,7 @@ bool VerQueryValueA(std::span<const std::uint8_t> block, std::string_view subBlo
                     std::string& text) {
     std::span<const std::uint8_t> value;
     if (!VerQueryValueA(block, subBlock, value)) return false;
-    text.clear();
-    for (std::size_t i = 0; i + 1 < value.size(); i += 2) {
-        char32_t c = LoadLE16(&value[i]);
-        if (c == 0) break;
-        if (c >= 0xD800 && c < 0xDC00 && i + 3 < value.size()) {
-            const char32_t low = LoadLE16(&value[i + 2]);
-            if (low >= 0xDC00 && low < 0xE000) {
-                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-                i += 2;
-            }
-        }
-        // A surrogate without its partner is no character.
-        if (c >= 0xD800 && c < 0xE000) c = 0xFFFD;
-        AppendUtf8(text, c);
-    }
+    text = Utf16LeToUtf8(value);
     return true;
 }
 
