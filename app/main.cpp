@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: MIT
 // Pixorama's program body: one instance per user, the splash while the main window is
-// built, the main window, the message loop.
+// built, the main window, the message loop. --version prints the product name and the
+// version and ends.
 #include "app/pixorama_form.h"
 #include "app/splash_form.h"
 #include "platform/gui/single_instance.h"
+#include "platform/process.h"
 #include "platform/signals.h"
 #include "platform/thread.h"
+#include "platform/version_info.h"
 #include "thumbview/thumb_grid.h"
 
 #include <QApplication>
@@ -14,6 +17,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <string>
@@ -68,6 +72,10 @@ constexpr int kFinishWriteMs = 10000;
 
 int main(int argc, char** argv) {
     using namespace pix;
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("%s\n", VersionLine(ProgramFileName()).c_str());
+        return 0;
+    }
     // A second start brings the running instance forward and ends without a window.
     TSingleInstance instance;
     if (!instance.IsFirst()) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "app/pixorama_form.h"
 
+#include "app/about_form.h"
 #include "app/image_handover.h"
 #include "foldertree/shell_tree.h"
 #include "info/info_document.h"
@@ -36,9 +37,7 @@ namespace {
 // Texts of the main window.
 constexpr const char* SDeleteQuestion = "Do you really want to delete file %s?";
 constexpr const char* SConfirmCaption = "Confirm";
-constexpr const char* SAboutCaption = "About";
 constexpr const char* SDeleteFailed = "Could not delete file %1: %2";
-constexpr const char* SAboutPlaceholder = "Pixorama 1.0";
 constexpr const char* SDirTreeDirectory = "DirTree_Directory";
 
 // The status bar is one line of a few hundred characters; a comment of megabytes would
@@ -353,6 +352,9 @@ void TPixorama::miDeleteClick() {
 
 void TPixorama::miExitClick() { close(); }
 
-void TPixorama::miAboutClick() { QMessageBox::about(this, SAboutCaption, SAboutPlaceholder); }
+void TPixorama::miAboutClick() {
+    TAboutForm about(this);
+    about.exec();
+}
 
 }  // namespace pix

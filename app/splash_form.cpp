@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "app/splash_form.h"
 
+#include "app/version_info_resource.h"
 #include "platform/error.h"
 
 #include <QApplication>
@@ -12,9 +13,6 @@
 
 namespace pix {
 namespace {
-
-// Version of this build; the version block made at build time replaces it later.
-constexpr const char* kFileVersion = "1.0.0.0";
 
 const QColor kNavy(0x00, 0x00, 0x80);
 const QColor kSilver(0xC0, 0xC0, 0xC0);
@@ -67,10 +65,35 @@ std::uint32_t SplashRemainingMs(std::uint32_t created, std::uint32_t now) {
     return elapsed < kSplashMinimumMs ? kSplashMinimumMs - elapsed : 0;
 }
 
-std::string FileVersionText() { return kFileVersion; }
+TTitleBlock CreateTitleBlock(QWidget* panel, QPoint title, QPoint version, QPoint copyright,
+                             QPoint logo) {
+    TTitleBlock block;
+    QFont titleFont(QStringLiteral("Times New Roman"));
+    titleFont.setPixelSize(24);
+    titleFont.setBold(true);
+    block.Title =
+        MakeLabel(panel, QString::fromUtf8(SSplashTitle), QRect(title, QSize(289, 26)), titleFont);
+    QPalette navy = block.Title->palette();
+    navy.setColor(QPalette::WindowText, kNavy);
+    block.Title->setPalette(navy);
+
+    QFont small(QStringLiteral("MS Sans Serif"));
+    small.setPixelSize(11);
+    QFont smallBold = small;
+    smallBold.setBold(true);
+    block.Version = MakeLabel(panel, QString::fromUtf8(SVersionPlaceholder),
+                              QRect(version, QSize(182, 13)), smallBold);
+    block.Copyright =
+        MakeLabel(panel, QString::fromUtf8(SSplashCopyright), QRect(copyright, QSize()), small);
+
+    block.Logo = new TSplashLogo(panel);
+    block.Logo->setGeometry(QRect(logo, QSize(250, 33)));
+    return block;
+}
 
 TSplashForm::TSplashForm(QWidget* parent, TTickSource tick, TSleeper sleep)
     : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint),
+      FVersionInfo(std::make_unique<TVersionInfoResourceHack>()),
       FTick(std::move(tick)),
       FSleep(std::move(sleep)) {
     FCreated = FTick();
@@ -86,29 +109,19 @@ TSplashForm::TSplashForm(QWidget* parent, TTickSource tick, TSleeper sleep)
     colours.setColor(QPalette::WindowText, Qt::black);
     panel->setPalette(colours);
 
-    QFont titleFont(QStringLiteral("Times New Roman"));
-    titleFont.setPixelSize(24);
-    titleFont.setBold(true);
-    FTitle = MakeLabel(panel, QString::fromUtf8(SSplashTitle), QRect(10, 13, 289, 26), titleFont);
-    QPalette navy = FTitle->palette();
-    navy.setColor(QPalette::WindowText, kNavy);
-    FTitle->setPalette(navy);
-
-    QFont small(QStringLiteral("MS Sans Serif"));
-    small.setPixelSize(11);
-    QFont smallBold = small;
-    smallBold.setBold(true);
-    FVersion =
-        MakeLabel(panel, QString::fromUtf8(SVersionPlaceholder), QRect(64, 45, 182, 13), smallBold);
-    FCopyright = MakeLabel(panel, QString::fromUtf8(SSplashCopyright), QRect(99, 78, 0, 0), small);
-
-    FLogo = new TSplashLogo(panel);
-    FLogo->setGeometry(29, 92, 250, 33);
+    const TTitleBlock block =
+        CreateTitleBlock(panel, QPoint(10, 13), QPoint(64, 45), QPoint(99, 78), QPoint(29, 92));
+    FTitle = block.Title;
+    FVersion = block.Version;
+    FCopyright = block.Copyright;
+    FLogo = block.Logo;
 
     // Centred on the screen the window will appear on.
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->geometry().center() - rect().center());
 }
+
+TSplashForm::~TSplashForm() = default;
 
 void TSplashForm::ShowAtOnce() {
     show();
@@ -123,7 +136,9 @@ void TSplashForm::WaitMinimumTime() {
 }
 
 void TSplashForm::showEvent(QShowEvent* event) {
-    FVersion->setText(QString::fromStdString(Fmt(SVersionFormat, FileVersionText().c_str())));
+    FVersionInfo->Refresh();
+    FVersion->setText(
+        QString::fromUtf8(Fmt(SVersionFormat, FVersionInfo->FileVersionText().c_str()).c_str()));
     QWidget::showEvent(event);
 }
 

@@ -4,6 +4,7 @@
 
 #include "platform/tick_count.h"
 
+#include <QPoint>
 #include <QWidget>
 
 #include <cstdint>
@@ -14,6 +15,8 @@
 class QLabel;
 
 namespace pix {
+
+class TVersionInfoResourceHack;
 
 inline constexpr const char* SApplicationTitle = "Pixorama 1.0";
 inline constexpr const char* SSplashTitle = "Kelvo Pixorama";
@@ -28,8 +31,16 @@ inline constexpr std::uint32_t kSplashMinimumMs = 1500;
 // 32-bit arithmetic, so a tick count that wrapped in between still gives the right time.
 std::uint32_t SplashRemainingMs(std::uint32_t created, std::uint32_t now);
 
-// The program's file version, four numbers joined by points.
-std::string FileVersionText();
+// The title, the version and copyright labels and the logo that the splash and the About
+// box show on their silver panels, each placed at its top-left corner.
+struct TTitleBlock {
+    QLabel* Title = nullptr;
+    QLabel* Version = nullptr;
+    QLabel* Copyright = nullptr;
+    QWidget* Logo = nullptr;
+};
+TTitleBlock CreateTitleBlock(QWidget* panel, QPoint title, QPoint version, QPoint copyright,
+                             QPoint logo);
 
 // The borderless splash window: title, version, copyright and a logo on a silver panel.
 class TSplashForm : public QWidget {
@@ -39,6 +50,7 @@ public:
 
     explicit TSplashForm(QWidget* parent = nullptr, TTickSource tick = GetTickCount,
                          TSleeper sleep = Sleep);
+    ~TSplashForm() override;
 
     std::uint32_t CreatedTick() const { return FCreated; }
     // Shows the window and paints it before returning, so that it is on screen while the
@@ -53,9 +65,11 @@ public:
     QWidget* Logo() const { return FLogo; }
 
 protected:
+    // Reads the program's version block and shows its file version.
     void showEvent(QShowEvent* event) override;
 
 private:
+    std::unique_ptr<TVersionInfoResourceHack> FVersionInfo;
     TTickSource FTick;
     TSleeper FSleep;
     std::uint32_t FCreated = 0;

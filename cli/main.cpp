@@ -9,6 +9,7 @@
 //   pixorama-cli thumbs DIR [--box WxH] [--threads N] [--quiet]   a folder's thumbnails
 //                                      through the generation thread and its cache file
 //   pixorama-cli rtf FILE              the information panel's document for the file
+//   pixorama-cli --version             the product name and the file version
 //
 // Errors go to stderr as "pixorama-cli: FILE: MESSAGE"; the exit status is 0 when every
 // file succeeded, 1 when any failed and 2 for a wrong call.
@@ -21,6 +22,8 @@
 #include "platform/code_page.h"
 #include "platform/error.h"
 #include "platform/file_system.h"
+#include "platform/process.h"
+#include "platform/version_info.h"
 #include "thumbs/thumb_maker.h"
 #include "tiff/tif_picture.h"
 
@@ -52,6 +55,7 @@ void Usage(FILE* out) {
         "       %s thumb FILE OUT.bmp [--box WxH]\n"
         "       %s thumbs DIR [--box WxH] [--threads N] [--quiet]\n"
         "       %s rtf FILE\n"
+        "       %s --version\n"
         "\n"
         "convert  loads IN with the picture class chosen by its extension (.bmp, .jpg,\n"
         "         .png, .tif, anything else the raw format) and writes it as a BMP file\n"
@@ -69,8 +73,10 @@ void Usage(FILE* out) {
         "         --threads N decodes on N workers (0, the default: one per core).\n"
         "rtf      prints the information panel's rich-text document for FILE's entry\n"
         "         (box 112x96) byte for byte, with untranslated labels and the user's\n"
-        "         locale.\n",
-        kProgram, kProgram, kProgram, kProgram, kProgram);
+        "         locale.\n"
+        "--version\n"
+        "         prints the product name and the version of this program.\n",
+        kProgram, kProgram, kProgram, kProgram, kProgram, kProgram);
 }
 
 void Report(const std::string& file, const std::string& message) {
@@ -473,6 +479,10 @@ int main(int argc, char** argv) {
     if (command == "thumb") return pix::Thumb(rest);
     if (command == "thumbs") return pix::ThumbsCommand(rest);
     if (command == "rtf") return pix::Rtf(rest);
+    if (command == "--version") {
+        std::printf("%s\n", pix::VersionLine(pix::ProgramFileName()).c_str());
+        return 0;
+    }
     if (command == "--help" || command == "-h" || command == "help") {
         pix::Usage(stdout);
         return 0;

@@ -74,9 +74,13 @@ void AppendUtf8(std::string& out, std::uint32_t cp) {
     } else if (cp < 0x800) {
         out += static_cast<char>(0xC0 | (cp >> 6));
         out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        // Every code point of the tables lies in the Basic Multilingual Plane.
+    } else if (cp < 0x10000) {
         out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
         out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
         out += static_cast<char>(0x80 | (cp & 0x3F));
     }
@@ -116,6 +120,24 @@ std::string Cp1252ToUtf8(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (const char c : text) AppendUtf8(out, Cp1252ToCodePoint(static_cast<std::uint8_t>(c)));
+    return out;
+}
+
+std::string Utf16LeToUtf8(std::span<const std::uint8_t> text) {
+    std::string out;
+    for (std::size_t i = 0; i + 1 < text.size(); i += 2) {
+        std::uint32_t cp = static_cast<std::uint32_t>(text[i] | text[i + 1] << 8);
+        if (cp == 0) break;
+        if (cp >= 0xD800 && cp < 0xDC00 && i + 3 < text.size()) {
+            const std::uint32_t low = static_cast<std::uint32_t>(text[i + 2] | text[i + 3] << 8);
+            if (low >= 0xDC00 && low < 0xE000) {
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+                i += 2;
+            }
+        }
+        // A surrogate without its partner is no character.
+        AppendUtf8(out, cp >= 0xD800 && cp < 0xE000 ? 0xFFFD : cp);
+    }
     return out;
 }
 

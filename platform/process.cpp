@@ -7,7 +7,9 @@
 #include <cerrno>
 #include <csignal>
 #include <ctime>
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <link.h>
 #include <mutex>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -271,22 +273,36 @@ bool CreateProcess(std::string_view commandLine, int waitMs) {
     return StartProcess(argv, waitMs);
 }
 
-std::string ProgramFolder() {
-    {
-        const std::lock_guard<std::mutex> lock(gProgramFolderLock);
-        if (!gProgramFolderOverride.empty()) return gProgramFolderOverride;
-    }
+std::string ProgramFileName() {
     std::string target(256, '\0');
     for (;;) {
         const ssize_t n = ::readlink("/proc/self/exe", target.data(), target.size());
         if (n < 0) return {};
         if (static_cast<std::size_t>(n) < target.size()) {
             target.resize(static_cast<std::size_t>(n));
-            break;
+            return target;
         }
         target.resize(target.size() * 2);
     }
-    return ExtractFileDir(target);
+}
+
+std::string ProgramFolder() {
+    {
+        const std::lock_guard<std::mutex> lock(gProgramFolderLock);
+        if (!gProgramFolderOverride.empty()) return gProgramFolderOverride;
+    }
+    const std::string program = ProgramFileName();
+    return program.empty() ? std::string() : ExtractFileDir(program);
+}
+
+std::string LibraryFileName(const void* address) {
+    Dl_info info{};
+    link_map* module = nullptr;
+    if (::dladdr1(address, &info, reinterpret_cast<void**>(&module), RTLD_DL_LINKMAP) == 0 ||
+        module == nullptr || module->l_name == nullptr)
+        return {};
+    // The executable's own entry has an empty name.
+    return module->l_name;
 }
 
 void SetProgramFolderForTesting(const std::string& folder) {

@@ -44,9 +44,14 @@ bool StartProcess(const std::vector<std::string>& argv, int waitMs);
 // prefix of the line that names a regular file.
 bool CreateProcess(std::string_view commandLine, int waitMs);
 
+// The full name of the program's own executable; empty when the system does not tell it.
+std::string ProgramFileName();
 // The folder of the program's own executable, without a trailing "/"; empty when the
 // system does not tell it.
 std::string ProgramFolder();
+// The full name of the shared library whose code or data holds `address`; empty when the
+// address lies in the program's executable itself (or in no loaded file).
+std::string LibraryFileName(const void* address);
 // Makes ProgramFolder give `folder` instead; an empty folder goes back to the real one.
 void SetProgramFolderForTesting(const std::string& folder);
 

@@ -2,14 +2,16 @@
 // pixorama-view [--trace] [FILE]: the viewer's program body. One instance runs per user: a
 // later start hands its file to the running viewer, which shows it and comes forward.
 // --trace prints a line for each image shown: the path, a tab, and "ok" or the reason it
-// could not be shown.
+// could not be shown. --version prints the product name and the version and ends.
 #include "viewer/viewer_form.h"
 #include "viewer/viewer_messages.h"
 
 #include "platform/file_system.h"
 #include "platform/gui/single_instance.h"
+#include "platform/process.h"
 #include "platform/signals.h"
 #include "platform/thread.h"
+#include "platform/version_info.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -54,10 +56,14 @@ int main(int argc, char** argv) {
     bool trace = false;
     std::string file;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--trace") == 0)
+        if (std::strcmp(argv[i], "--trace") == 0) {
             trace = true;
-        else if (file.empty())
+        } else if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("%s\n", VersionLine(ProgramFileName()).c_str());
+            return 0;
+        } else if (file.empty()) {
             file = AbsolutePath(argv[i]);
+        }
     }
 
     // A later start hands its file over, brings the running viewer forward and ends.

@@ -8,7 +8,8 @@
 
 Starts itself again under `xvfb-run -a` and drives the window with xdotool, on a folder
 whose first file holds a comment of a million lines (and other texts as long): the main
-window's title and the delete question's title as the window system shows them, then the
+window's title, the delete question's title and the About box that Help, About opens, as
+the window system shows them, then the
 window must close on Alt+X, on a first start and on a second one that takes the file's
 entry from the cache. Prints the seconds from the key to the
 end of the process. Then a jump to the end of an uncached folder of 2520 files must show
@@ -106,6 +107,15 @@ def close_after_long_file(program, tmp, folder, cap, full):
             if box:
                 xdotool("windowfocus", "--sync", box)
                 xdotool("key", "Escape")
+            # Help, About opens the About box; Enter (its OK button) closes it.
+            xdotool("windowfocus", "--sync", window)
+            xdotool("key", "alt+h")
+            xdotool("key", "a")
+            about = lambda: window_named(process.pid, lambda n: n == "About")  # noqa: E731
+            if check(wait_until(about, 10), "no About box"):
+                xdotool("windowfocus", "--sync", about())
+                xdotool("key", "Return")
+                check(wait_until(lambda: not about(), 10), "the About box stayed open")
             xdotool("windowfocus", "--sync", window)
             wait_until(lambda: os.path.exists(os.path.join(folder, "pixorama.dtd")), 30)
         # The pointer over the file's cell puts its comment in the status bar.
