@@ -107,7 +107,9 @@ private:
 };
 
 TFormPlacement::TFormPlacement(QWidget* form) : QObject(form), FForm(form) {
-    if (form != nullptr) form->installEventFilter(this);
+    if (form == nullptr) return;
+    if (!form->isWindow()) FOptions = 0;
+    form->installEventFilter(this);
 }
 
 TFormPlacement::~TFormPlacement() { Unhook(); }

@@ -68,7 +68,7 @@ class TFormPlacement : public QObject {
     Q_OBJECT
 public:
     // Hooks the form; the placement is the form's child. Options default to fpState and
-    // fpPosition.
+    // fpPosition for a window, to none for a control.
     explicit TFormPlacement(QWidget* form);
     ~TFormPlacement() override;
 

@@ -194,15 +194,25 @@ TEST_F(FormPlacementTest, AnotherResolutionFallsBackToThePlainNormPos) {
     }
 }
 
-TEST_F(FormPlacementTest, OtherPixelsPerInchKeepTheDesignedPlaceButRestoreMaximized) {
-    Store({{"NormPos", "10,20,610,420"}, {"PixelsPerInch", "120"}, {"ShowCmd", "3"}});
-    auto form = MakeForm();
-    QSignalSpy restored(form->Storage, &TFormPlacement::OnRestorePlacement);
-    form->show();
-    EXPECT_TRUE(form->isMaximized());
-    EXPECT_EQ(form->normalGeometry(), QRect(92, 169, 645, 495));
-    EXPECT_EQ(restored.count(), 1);
-    form->Storage->SetActive(false);
+TEST_F(FormPlacementTest, OtherPixelsPerInchKeepTheDesignedPlaceButRestoreTheState) {
+    // The stored show command and the state it gives; the main form (none is named) opens
+    // normal and minimizes once it is shown.
+    const std::pair<const char*, Qt::WindowState> cases[] = {
+        {"3", Qt::WindowMaximized}, {"1", Qt::WindowNoState},  {"5", Qt::WindowNoState},
+        {"9", Qt::WindowNoState},   {"2", Qt::WindowMinimized}, {"6", Qt::WindowMinimized},
+        {"7", Qt::WindowMinimized}, {"4", Qt::WindowNoState},   {"x", Qt::WindowNoState},
+    };
+    for (const auto& [showCmd, state] : cases) {
+        Store({{"NormPos", "10,20,610,420"}, {"PixelsPerInch", "120"}, {"ShowCmd", showCmd}});
+        auto form = MakeForm();
+        QSignalSpy restored(form->Storage, &TFormPlacement::OnRestorePlacement);
+        form->show();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(form->windowState(), state) << showCmd;
+        EXPECT_EQ(form->normalGeometry(), QRect(92, 169, 645, 495)) << showCmd;
+        EXPECT_EQ(restored.count(), 1);
+        form->Storage->SetActive(false);
+    }
 
     // A stored version below the form's restores nothing and raises nothing.
     Store({{"FormVersion", "1"}, {"PixelsPerInch", "96"}});
@@ -221,18 +231,23 @@ TEST_F(FormPlacementTest, AnIniFileServesAsWell) {
         auto form = MakeForm();
         form->Storage->SetUseRegistry(false);
         form->Storage->SetIniFileName(file);
+        TStoredValue* zoom = form->Storage->StoredValues().Add();
+        zoom->SetName("Zoom");
         form->show();
         if (run == 0) {
             form->setGeometry(50, 60, 700, 500);
             form->ShellTree->Height = 150;
+            zoom->SetValue(1.25);
             form->close();
             const std::string text = test::ReadFile(file);
             EXPECT_NE(text.find("[TTestForm]\nFormVersion=0\n"), std::string::npos) << text;
             EXPECT_NE(text.find("\nNormPos=50,60,750,560\n"), std::string::npos) << text;
-            EXPECT_NE(text.find("\nShellTree_Height=150\n"), std::string::npos) << text;
+            EXPECT_NE(text.find("\nShellTree_Height=150\nZoom=1.25\n"), std::string::npos)
+                << text;
         } else {
             EXPECT_EQ(form->geometry(), QRect(50, 60, 700, 500));
             EXPECT_EQ(form->ShellTree->Height, 150);
+            EXPECT_EQ(zoom->Value(), QVariant(QString("1.25")));
         }
     }
 }
