@@ -26,8 +26,7 @@ std::string Trim(const std::string& text) {
 }
 
 bool SameText(const std::string& a, const std::string& b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::tolower(static_cast<unsigned char>(x)) ==
                       std::tolower(static_cast<unsigned char>(y));
            });
@@ -35,7 +34,8 @@ bool SameText(const std::string& a, const std::string& b) {
 
 // A line break inside a name or value would end it and start another line.
 std::string OneLine(std::string text) {
-    std::replace_if(text.begin(), text.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+    std::replace_if(
+        text.begin(), text.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
     return text;
 }
 
@@ -146,8 +146,7 @@ std::string TRegistryIniFile::ReadString(const std::string& section, const std::
 
 void TRegistryIniFile::WriteString(const std::string& section, const std::string& name,
                                    const std::string& value) {
-    if (!OpenSection(section, true))
-        throw ERegistryException(Fmt(SRegSetDataFailed, name.c_str()));
+    if (!OpenSection(section, true)) throw ERegistryException(Fmt(SRegSetDataFailed, name.c_str()));
     FRegistry.WriteString(name, value);
 }
 
@@ -164,9 +163,9 @@ void TRegistryIniFile::EraseSection(const std::string& section) {
 
 TIniFile::TIniFile(const std::string& fileName) : FFileName(fileName) {
     if (FFileName.find('/') == std::string::npos) {
-        FFileName = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-                        .toStdString() +
-                    "/" + FFileName;
+        FFileName =
+            QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation).toStdString() +
+            "/" + FFileName;
     }
     std::error_code error;
     if (!std::filesystem::exists(FFileName, error)) {

@@ -10,14 +10,13 @@
 #include <QStringList>
 #include <QVariant>
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <sys/stat.h>
 #include <utility>
 
 namespace pix {
@@ -255,7 +254,8 @@ bool WriteThrough(QSettings& s, const QString& affected, const std::function<voi
     s.beginGroup(affected);
     const QStringList below = s.allKeys();
     s.endGroup();
-    for (const QString& k : below) before.append({affected + u'/' + k, s.value(affected + u'/' + k)});
+    for (const QString& k : below)
+        before.append({affected + u'/' + k, s.value(affected + u'/' + k)});
 
     const TFileStamp old = StampOf(s.fileName());
     change();

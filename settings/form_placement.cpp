@@ -153,7 +153,8 @@ const TScreens& TFormPlacement::Screens() const {
 }
 
 std::unique_ptr<TCustomIniFile> TFormPlacement::OpenIniFile() const {
-    if (FUseRegistry) return std::make_unique<TRegistryIniFile>(RootKeyOf(FRegistryRoot), IniFileName());
+    if (FUseRegistry)
+        return std::make_unique<TRegistryIniFile>(RootKeyOf(FRegistryRoot), IniFileName());
     return std::make_unique<TIniFile>(IniFileName());
 }
 
@@ -293,8 +294,7 @@ void TFormPlacement::SavePlacement() {
         WINDOWPLACEMENT placement;
         GetWindowPlacement(*FForm, placement);
         const TScreens& screens = Screens();
-        const std::string screenSize =
-            Fmt("(%dx%d)", ScreenWidth(screens), ScreenHeight(screens));
+        const std::string screenSize = Fmt("(%dx%d)", ScreenWidth(screens), ScreenHeight(screens));
         WriteInteger(section, siFlags, static_cast<std::int32_t>(placement.flags));
         WriteInteger(section, siShowCmd, static_cast<std::int32_t>(placement.showCmd));
         WriteInteger(section, siPixels, screens.PixelsPerInch());
@@ -352,8 +352,7 @@ void TFormPlacement::RestorePlacement() {
     const int pixelsPerInch = screens.PixelsPerInch();
     int storedPixels = pixelsPerInch;
     if (FOptions & fpPosition) {
-        const std::string screenSize =
-            Fmt("(%dx%d)", ScreenWidth(screens), ScreenHeight(screens));
+        const std::string screenSize = Fmt("(%dx%d)", ScreenWidth(screens), ScreenHeight(screens));
         placement.flags = static_cast<std::uint32_t>(
             ReadInteger(section, siFlags, static_cast<std::int32_t>(placement.flags)));
         std::string text = ReadString(section, siMinMaxPos + screenSize, {});
@@ -368,10 +367,10 @@ void TFormPlacement::RestorePlacement() {
         if (text.empty()) text = ReadString(section, siNormPos, {});
         if (!text.empty()) {
             found = true;
-            const QRect g = FForm->normalGeometry().isNull() ? FForm->geometry()
-                                                             : FForm->normalGeometry();
-            const auto p = SplitPos(text, {g.left(), g.top(), g.left() + g.width(),
-                                           g.top() + g.height()});
+            const QRect g =
+                FForm->normalGeometry().isNull() ? FForm->geometry() : FForm->normalGeometry();
+            const auto p =
+                SplitPos(text, {g.left(), g.top(), g.left() + g.width(), g.top() + g.height()});
             placement.rcNormalPosition = {p[0], p[1], p[2], p[3]};
         }
         storedPixels = ReadInteger(section, siPixels, pixelsPerInch);
@@ -523,8 +522,8 @@ void TStoredValues::RestoreValues(TFormPlacement& placement) {
     const std::string section = placement.IniSection();
     for (const auto& item : FItems) {
         if (item->Name().isEmpty()) continue;
-        QVariant value = QString::fromStdString(placement.ReadString(
-            section, item->Name().toStdString(), VariantText(item->Value())));
+        QVariant value = QString::fromStdString(
+            placement.ReadString(section, item->Name().toStdString(), VariantText(item->Value())));
         if (item->OnRestore) item->OnRestore(*item, value);
         item->SetValue(value);
     }

@@ -113,8 +113,7 @@ public:
     // call. Integers are decimal texts; one that is not a number reads as the default.
     std::string ReadString(const std::string& section, const std::string& name,
                            const std::string& defaultValue);
-    void WriteString(const std::string& section, const std::string& name,
-                     const std::string& value);
+    void WriteString(const std::string& section, const std::string& name, const std::string& value);
     std::int32_t ReadInteger(const std::string& section, const std::string& name,
                              std::int32_t defaultValue);
     void WriteInteger(const std::string& section, const std::string& name, std::int32_t value);

@@ -20,8 +20,8 @@ public:
         if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr) {
             QScreen* primary = QGuiApplication::primaryScreen();
             if (primary != nullptr)
-                monitors.push_back({RectOf(primary->geometry()),
-                                    RectOf(primary->availableGeometry())});
+                monitors.push_back(
+                    {RectOf(primary->geometry()), RectOf(primary->availableGeometry())});
             for (QScreen* screen : QGuiApplication::screens())
                 if (screen != primary)
                     monitors.push_back(
@@ -46,10 +46,10 @@ std::int64_t Overlap(const TRect& a, const TRect& b) {
 
 // The squared distance between two rectangles; 0 when they touch or overlap.
 std::int64_t Distance(const TRect& a, const TRect& b) {
-    const std::int64_t dx = std::max<std::int64_t>(
-        {0, std::int64_t{b.Left} - a.Right, std::int64_t{a.Left} - b.Right});
-    const std::int64_t dy = std::max<std::int64_t>(
-        {0, std::int64_t{b.Top} - a.Bottom, std::int64_t{a.Top} - b.Bottom});
+    const std::int64_t dx =
+        std::max<std::int64_t>({0, std::int64_t{b.Left} - a.Right, std::int64_t{a.Left} - b.Right});
+    const std::int64_t dy =
+        std::max<std::int64_t>({0, std::int64_t{b.Top} - a.Bottom, std::int64_t{a.Top} - b.Bottom});
     return dx * dx + dy * dy;
 }
 

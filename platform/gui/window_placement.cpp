@@ -22,7 +22,9 @@ POINT PointProperty(const QWidget& window, const char* name) {
 
 // Coordinates beyond what any desktop holds would overflow the window system's 16-bit
 // geometry and Qt's arithmetic on it.
-int ClampCoordinate(std::int64_t v) { return static_cast<int>(std::clamp<std::int64_t>(v, -32000, 32000)); }
+int ClampCoordinate(std::int64_t v) {
+    return static_cast<int>(std::clamp<std::int64_t>(v, -32000, 32000));
+}
 
 QPointer<QWidget>& MainForm() {
     static QPointer<QWidget> form;

@@ -18,8 +18,9 @@ namespace fs = std::filesystem;
 TEST(IniFileTest, AHandWrittenFileIsReadAndKeptAroundChanges) {
     test::TTempDir dir;
     const std::string file = dir.File("a.ini");
-    test::WriteFile(file, "; comment\r\n[Main]\r\n  Width = 200 \r\nno equals sign\r\n[main]\r\n"
-                          "Height=x9\r\n[Other]\r\nX=1\r\n");
+    test::WriteFile(file,
+                    "; comment\r\n[Main]\r\n  Width = 200 \r\nno equals sign\r\n[main]\r\n"
+                    "Height=x9\r\n[Other]\r\nX=1\r\n");
     TIniFile ini(file);
     EXPECT_EQ(ini.ReadString("MAIN", "width", "d"), "200");
     EXPECT_EQ(ini.ReadInteger("Main", "Width", 0), 200);

@@ -214,7 +214,8 @@ TEST_F(RegistryTest, AFailedWriteRaisesLeavesTheFileAndIsNotReadBack) {
 }
 
 TEST_F(RegistryTest, ADamagedFileIsRewrittenWithoutAFalseError) {
-    test::WriteFile(RegistryFileName(HKEY_CURRENT_USER), "[K]\nV=sz:old\n[a\nx=1\n\"=2\n\xff\xfe=3\n");
+    test::WriteFile(RegistryFileName(HKEY_CURRENT_USER),
+                    "[K]\nV=sz:old\n[a\nx=1\n\"=2\n\xff\xfe=3\n");
     {
         TRegistry reg;
         ASSERT_TRUE(reg.OpenKey("K", true));

@@ -132,9 +132,9 @@ TEST_F(FormPlacementTest, FirstStartMakesTheEmptyKeyAndACloseWritesTheValuesInOr
     // The hide that follows the close saves nothing more.
     EXPECT_EQ(storage->Written,
               (std::vector<std::string>{"FormVersion", "Flags", "ShowCmd", "PixelsPerInch",
-                                        "MinMaxPos(1920x1080)", "MinMaxPos",
-                                        "NormPos(1920x1080)", "NormPos", "Visible",
-                                        "Panel1_Width", "ShellTree_Height", "DirTree_Directory"}));
+                                        "MinMaxPos(1920x1080)", "MinMaxPos", "NormPos(1920x1080)",
+                                        "NormPos", "Visible", "Panel1_Width", "ShellTree_Height",
+                                        "DirTree_Directory"}));
     TRegistry reg;
     ASSERT_TRUE(reg.OpenKey(std::string(kKey) + "\\TTestForm", false));
     EXPECT_EQ(reg.GetValueNames().size(), 12u);
@@ -198,7 +198,7 @@ TEST_F(FormPlacementTest, OtherPixelsPerInchKeepTheDesignedPlaceButRestoreTheSta
     // The stored show command and the state it gives; the main form (none is named) opens
     // normal and minimizes once it is shown.
     const std::pair<const char*, Qt::WindowState> cases[] = {
-        {"3", Qt::WindowMaximized}, {"1", Qt::WindowNoState},  {"5", Qt::WindowNoState},
+        {"3", Qt::WindowMaximized}, {"1", Qt::WindowNoState},   {"5", Qt::WindowNoState},
         {"9", Qt::WindowNoState},   {"2", Qt::WindowMinimized}, {"6", Qt::WindowMinimized},
         {"7", Qt::WindowMinimized}, {"4", Qt::WindowNoState},   {"x", Qt::WindowNoState},
     };
@@ -242,8 +242,7 @@ TEST_F(FormPlacementTest, AnIniFileServesAsWell) {
             const std::string text = test::ReadFile(file);
             EXPECT_NE(text.find("[TTestForm]\nFormVersion=0\n"), std::string::npos) << text;
             EXPECT_NE(text.find("\nNormPos=50,60,750,560\n"), std::string::npos) << text;
-            EXPECT_NE(text.find("\nShellTree_Height=150\nZoom=1.25\n"), std::string::npos)
-                << text;
+            EXPECT_NE(text.find("\nShellTree_Height=150\nZoom=1.25\n"), std::string::npos) << text;
         } else {
             EXPECT_EQ(form->geometry(), QRect(50, 60, 700, 500));
             EXPECT_EQ(form->ShellTree->Height, 150);

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
-#include "settings/form_placement.h"
 #include "settings/props_storage.h"
 
 #include "gui_support.h"
+
+#include "settings/form_placement.h"
 
 #include <QLocale>
 #include <QWidget>
@@ -233,7 +234,8 @@ TEST_F(PropsStorageTest, TextsThatDoNotFitLeaveThePropertyOrGiveZero) {
         {"Lines", {{"S.Obj_Lines", {{"Item0", "no count"}}}}, ""},
         // Nothing stored keeps the items; a count beyond them ends with them.
         {"Items", {}, "1"},
-        {"Items", {{"S", {{"Obj_Items.Count", "2000000000"}}}, {"S.Obj_Items", {{"Item0_Name", "x"}}}},
+        {"Items",
+         {{"S", {{"Obj_Items.Count", "2000000000"}}}, {"S.Obj_Items", {{"Item0_Name", "x"}}}},
          "1"},
         {"Items", {{"S", {{"Obj_Items.Count", "0"}}}}, "0"},
     };
@@ -252,7 +254,8 @@ TEST_F(PropsStorageTest, TextsThatDoNotFitLeaveThePropertyOrGiveZero) {
             text = std::to_string(sample.Items()->Count());
         } else {
             TValues written;
-            StorageOver(written, &sample, &FForm)->StoreAnyProperty(*PropertyOf(sample, c.property));
+            StorageOver(written, &sample, &FForm)
+                ->StoreAnyProperty(*PropertyOf(sample, c.property));
             text = written["S"]["Obj_" + std::string(c.property)];
         }
         EXPECT_EQ(text, c.expected) << "row " << row << ": " << c.property;
