@@ -4,7 +4,9 @@
 // version and ends.
 #include "app/pixorama_form.h"
 #include "app/splash_form.h"
+#include "platform/error.h"
 #include "platform/gui/single_instance.h"
+#include "platform/gui/window_placement.h"
 #include "platform/process.h"
 #include "platform/signals.h"
 #include "platform/thread.h"
@@ -87,6 +89,9 @@ int main(int argc, char** argv) {
     // No display name: Qt would append it to every window title, and the captions are
     // exactly the main window's own texts and "Confirm".
     QApplication::setApplicationName("Pixorama");
+    // What an event handler catches and cannot deal with is shown the same way.
+    SetApplicationErrorReport(
+        [](const std::string& message) { TApplication::ShowException(message.c_str()); });
     TThread::SetExceptionReport([](const TThread&, std::exception_ptr error) {
         try {
             std::rethrow_exception(error);
@@ -117,6 +122,7 @@ int main(int argc, char** argv) {
         TApplication::ShowException(e.what());
         return 1;
     }
+    SetApplicationMainForm(form.get());
     form->OnFirstShow = [&splash] {
         // The splash stays at least 1.5 s from its creation.
         if (!splash) return;

@@ -3,18 +3,19 @@
 
 #include "app/about_form.h"
 #include "app/image_handover.h"
+#include "app/panes.h"
 #include "foldertree/shell_tree.h"
 #include "info/info_document.h"
 #include "platform/code_page.h"
 #include "platform/error.h"
 #include "platform/file_system.h"
 #include "platform/gui/rtf_reader.h"
+#include "settings/form_placement.h"
 #include "settings/registry_ex.h"
 #include "thumbview/thumb_grid.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QCloseEvent>
 #include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
@@ -52,20 +53,34 @@ TPixorama::TPixorama(const std::string& startArgument, QWidget* parent)
     : QMainWindow(parent), FStartArgument(startArgument) {
     setObjectName("TPixorama");
     setWindowTitle(kApplicationTitle);
+    // The designed place; the form storage puts the window where it was last.
     setGeometry(92, 169, 645, 495);
+
+    // The window placement, the pane sizes and (through its events) the last folder.
+    FFormStorage = new TFormStorage(this);
+    FFormStorage->setObjectName("FormStorage");
+    FFormStorage->SetIniFileName(kFormStorageKey);
+    FFormStorage->SetUseRegistry(true);
+    FFormStorage->SetStoredProps({"Panel1.Width", "ShellTree.Height"});
+    connect(FFormStorage, &TFormPlacement::OnRestorePlacement, this,
+            [this] { FormStorageRestorePlacement(); });
+    connect(FFormStorage, &TFormPlacement::OnSavePlacement, this,
+            [this] { FormStorageSavePlacement(); });
 
     // Left: the folder tree over the information panel; right: the grid.
     FSplitterV = new QSplitter(Qt::Horizontal, this);
     FSplitterV->setHandleWidth(3);
-    FSplitterH = new QSplitter(Qt::Vertical, FSplitterV);
-    FSplitterH->setHandleWidth(3);
-    FShellTree = new TShellTree(FSplitterH);
-    FMemo = new QTextEdit(FSplitterH);
+    FPanel1 = new TPanel(Qt::Vertical, FSplitterV);
+    FPanel1->setObjectName("Panel1");
+    FPanel1->setHandleWidth(3);
+    FShellTree = new TFolderTree(FPanel1);
+    FShellTree->setObjectName("ShellTree");
+    FMemo = new QTextEdit(FPanel1);
     FMemo->setReadOnly(true);
     FMemo->setLineWrapMode(QTextEdit::NoWrap);
     FMemo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     FMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    FSplitterH->setSizes({239, 200});
+    FPanel1->setSizes({239, 200});
     FGrid = new TLwThumbGrid(FSplitterV);
     FGrid->SetFrameBorder(4);
     FGrid->SetOptions(goDrawFocusSelected | goThumbTracking);
@@ -116,7 +131,12 @@ TPixorama::TPixorama(const std::string& startArgument, QWidget* parent)
     };
 }
 
-TPixorama::~TPixorama() { qApp->removeEventFilter(this); }
+TPixorama::~TPixorama() {
+    FFormStorage->FormDestroy();
+    qApp->removeEventFilter(this);
+}
+
+TShellTree* TPixorama::ShellTree() const { return FShellTree; }
 
 void TPixorama::CreateMenu() {
     QMenu* file = menuBar()->addMenu("&File");
@@ -156,17 +176,7 @@ void TPixorama::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (FShown) return;
     FShown = true;
-    RestorePlacement();
     if (OnFirstShow) OnFirstShow();
-}
-
-void TPixorama::closeEvent(QCloseEvent* event) {
-    try {
-        SavePlacement();
-    } catch (const std::exception& e) {
-        if (OnError) OnError(QString::fromUtf8(e.what()));
-    }
-    QMainWindow::closeEvent(event);
 }
 
 bool TPixorama::eventFilter(QObject* watched, QEvent* event) {
@@ -183,10 +193,10 @@ bool TPixorama::eventFilter(QObject* watched, QEvent* event) {
 }
 
 std::string TPixorama::StorageKey() const {
-    return std::string(kFormStorageKey) + "\\" + objectName().toStdString();
+    return FFormStorage->IniFileName() + "\\" + FFormStorage->IniSection();
 }
 
-void TPixorama::RestorePlacement() {
+void TPixorama::FormStorageRestorePlacement() {
     if (!FStartArgument.empty()) {
         const std::string path = AbsolutePath(FStartArgument);
         if (FileExists(path) && !DirectoryExists(path)) {
@@ -199,7 +209,7 @@ void TPixorama::RestorePlacement() {
     FShellTree->SetPath(stored.empty() ? QDir::homePath().toStdString() : stored);
 }
 
-void TPixorama::SavePlacement() {
+void TPixorama::FormStorageSavePlacement() {
     RegistryWriteString(HKEY_CURRENT_USER, StorageKey(), SDirTreeDirectory, FShellTree->Path());
 }
 

@@ -16,7 +16,10 @@ class QTextEdit;
 
 namespace pix {
 
+class TFolderTree;
+class TFormStorage;
 class TLwThumbGrid;
+class TPanel;
 class TShellTree;
 
 inline constexpr char kApplicationTitle[] = "Pixorama 1.0";
@@ -24,6 +27,7 @@ inline constexpr char kApplicationTitle[] = "Pixorama 1.0";
 inline constexpr char kFormStorageKey[] = "Software\\Corvane\\Pixorama";
 
 class TPixorama : public QMainWindow {
+    Q_OBJECT
 public:
     // `startArgument` is the program's first command-line argument, empty when none.
     explicit TPixorama(const std::string& startArgument = {}, QWidget* parent = nullptr);
@@ -42,7 +46,8 @@ public:
     std::function<void(const QString& message)> OnError;
 
     TLwThumbGrid* Grid() const { return FGrid; }
-    TShellTree* ShellTree() const { return FShellTree; }
+    TShellTree* ShellTree() const;
+    TFormStorage* FormStorage() const { return FFormStorage; }
     QTextEdit* Memo() const { return FMemo; }
     QLabel* ProgressLabel() const { return FProgress; }
     QAction* OpenAction() const { return FOpen; }
@@ -57,14 +62,14 @@ public:
     void miExitClick();
     void miAboutClick();
 
-    // Chooses the start folder (first argument naming an existing file, else the stored
-    // last folder) and stores the last folder.
-    void RestorePlacement();
-    void SavePlacement();
+    // The form storage's events, after it restored or saved the window placement and the
+    // pane sizes: the start folder is chosen (the first argument naming an existing file,
+    // else the stored last folder), and the last folder is stored.
+    void FormStorageRestorePlacement();
+    void FormStorageSavePlacement();
 
 protected:
     void showEvent(QShowEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -96,12 +101,13 @@ private:
     // Set while a key or mouse event of the user reaches the grid: a cell the user selects
     // enables Open and Delete at once.
     bool FUserInput = false;
-    TShellTree* FShellTree = nullptr;
+    TFormStorage* FFormStorage = nullptr;
+    TPanel* FPanel1 = nullptr;
+    TFolderTree* FShellTree = nullptr;
     QTextEdit* FMemo = nullptr;
     QLabel* FProgress = nullptr;
     TLwThumbGrid* FGrid = nullptr;
     QSplitter* FSplitterV = nullptr;
-    QSplitter* FSplitterH = nullptr;
     QAction* FOpen = nullptr;
     QAction* FRefresh = nullptr;
     QAction* FDelete = nullptr;

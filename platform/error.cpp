@@ -3,6 +3,8 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <exception>
+#include <utility>
 
 namespace pix {
 
@@ -22,6 +24,33 @@ std::string Fmt(const char* format, ...) {
     }
     va_end(again);
     return result;
+}
+
+namespace {
+
+TApplicationErrorReport& ErrorReport() {
+    static TApplicationErrorReport report;
+    return report;
+}
+
+}  // namespace
+
+void SetApplicationErrorReport(TApplicationErrorReport report) {
+    ErrorReport() = std::move(report);
+}
+
+void HandleException() {
+    std::string message = "Unknown error";
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        message = e.what();
+    } catch (...) {
+    }
+    if (ErrorReport())
+        ErrorReport()(message);
+    else
+        std::fprintf(stderr, "%s\n", message.c_str());
 }
 
 }  // namespace pix

@@ -2,6 +2,7 @@
 // The exception hierarchy of the whole program and printf-style message formatting.
 #pragma once
 
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -30,5 +31,15 @@ public:
 // Fills a message template of the program ("%d", "%s", "%u", "%x" and the like)
 // with its arguments, as the message tables expect.
 std::string Fmt(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// The application's standard exception report: an event handler that catches an exception
+// it cannot deal with hands it here, the report shows its message, and the program goes
+// on. The program body sets the report (a message box); without one the message is
+// written to standard error. Main thread only.
+using TApplicationErrorReport = std::function<void(const std::string& message)>;
+void SetApplicationErrorReport(TApplicationErrorReport report);
+// Reports the exception being handled; call it inside a catch block. Exceptions of any
+// type are reported, those that are no std::exception as "Unknown error".
+void HandleException();
 
 }  // namespace pix

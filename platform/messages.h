@@ -19,5 +19,6 @@ inline constexpr const char* SErrCreatePipe = "Error creating pipe (%d)";
 inline constexpr const char* SRegGetDataFailed = "Could not get data for '%s'";
 inline constexpr const char* SRegSetDataFailed = "Could not set data for '%s'";
 inline constexpr const char* SInvalidRegType = "Invalid data type for '%s'";
+inline constexpr const char* SIniFileWriteError = "Unable to write to %s";
 
 }  // namespace pix

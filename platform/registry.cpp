@@ -3,6 +3,8 @@
 
 #include "platform/messages.h"
 
+#include <QFile>
+#include <QList>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStringList>
@@ -12,7 +14,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <mutex>
+#include <sys/stat.h>
+#include <utility>
 
 namespace pix {
 namespace {
@@ -218,6 +223,49 @@ std::vector<std::string> SplitKeyPath(const std::string& key) {
     return parts;
 }
 
+// What tells one file from another: QSettings writes a new file beside the old one and
+// renames it over it, so a file that was written is another file than before.
+struct TFileStamp {
+    bool Exists = false;
+    dev_t Device = 0;
+    ino_t Inode = 0;
+    std::int64_t ModifiedNs = 0;
+    std::int64_t Size = 0;
+    bool operator==(const TFileStamp&) const = default;
+};
+
+TFileStamp StampOf(const QString& fileName) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(fileName).constData(), &st) != 0) return {};
+    return {true, st.st_dev, st.st_ino,
+            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+            static_cast<std::int64_t>(st.st_size)};
+}
+
+// Makes one change to the settings (`affected` is the full name of the value or group it
+// touches) and writes the file. QSettings's status cannot tell whether that worked: it
+// keeps the first error it ever met, so a damaged file read at open would fail every
+// write, and a failure after that would go unseen. The file itself tells. A change that
+// did not reach the disk is taken back, since QSettings would otherwise keep it in its
+// process-wide cache, where every later accessor would read what the file does not hold.
+bool WriteThrough(QSettings& s, const QString& affected, const std::function<void()>& change) {
+    QList<std::pair<QString, QVariant>> before;
+    if (s.contains(affected)) before.append({affected, s.value(affected)});
+    s.beginGroup(affected);
+    const QStringList below = s.allKeys();
+    s.endGroup();
+    for (const QString& k : below)
+        before.append({affected + u'/' + k, s.value(affected + u'/' + k)});
+
+    const TFileStamp old = StampOf(s.fileName());
+    change();
+    s.sync();
+    if (!(StampOf(s.fileName()) == old)) return true;
+    s.remove(affected);
+    for (const auto& [k, v] : before) s.setValue(k, v);
+    return false;
+}
+
 }  // namespace
 
 bool IsPredefinedRootKey(HKEY root) { return RootKeyName(root) != nullptr; }
@@ -312,9 +360,8 @@ bool TRegistry::OpenKeyWithAccess(const std::string& key, REGSAM access, bool ca
     const std::string group = Resolve(key, found, canCreate);
     if (!found) {
         if (!canCreate) return false;
-        s.setValue(QString::fromStdString(group) + u'/' + QLatin1String(kKeyMarker), QString());
-        s.sync();
-        if (s.status() != QSettings::NoError) return false;
+        const QString marker = QString::fromStdString(group) + u'/' + QLatin1String(kKeyMarker);
+        if (!WriteThrough(s, marker, [&] { s.setValue(marker, QString()); })) return false;
     }
     FCurrentPath = group;
     FKeyAccess = access;
@@ -345,9 +392,8 @@ bool TRegistry::CreateKey(const std::string& key) {
     const std::string group = Resolve(key, found, true);
     if (found) return true;
     QSettings& s = Store().Settings;
-    s.setValue(QString::fromStdString(group) + u'/' + QLatin1String(kKeyMarker), QString());
-    s.sync();
-    return s.status() == QSettings::NoError;
+    const QString marker = QString::fromStdString(group) + u'/' + QLatin1String(kKeyMarker);
+    return WriteThrough(s, marker, [&] { s.setValue(marker, QString()); });
 }
 
 bool TRegistry::DeleteKey(const std::string& key) {
@@ -356,9 +402,8 @@ bool TRegistry::DeleteKey(const std::string& key) {
     const std::string group = Resolve(key, found, false);
     if (!found || group.empty()) return false;
     QSettings& s = Store().Settings;
-    s.remove(QString::fromStdString(group));
-    s.sync();
-    return s.status() == QSettings::NoError;
+    const QString affected = QString::fromStdString(group);
+    return WriteThrough(s, affected, [&] { s.remove(affected); });
 }
 
 bool TRegistry::KeyExists(const std::string& key) {
@@ -413,10 +458,10 @@ void TRegistry::WriteRaw(const std::string& name, TRegDataType type, const std::
     s.beginGroup(QString::fromStdString(FCurrentPath));
     QString stored;
     if (!FindStored(s.childKeys(), EscapeName(name), stored)) stored = EscapeName(name);
-    s.setValue(stored, QString::fromStdString(EncodeValue(type, data)));
     s.endGroup();
-    s.sync();
-    if (s.status() != QSettings::NoError)
+    const QString affected = QString::fromStdString(FCurrentPath) + u'/' + stored;
+    const QString text = QString::fromStdString(EncodeValue(type, data));
+    if (!WriteThrough(s, affected, [&] { s.setValue(affected, text); }))
         throw ERegistryException(Fmt(SRegSetDataFailed, name.c_str()));
 }
 
@@ -432,11 +477,10 @@ bool TRegistry::DeleteValue(const std::string& name) {
     s.beginGroup(QString::fromStdString(FCurrentPath));
     QString stored;
     const bool found = FindStored(s.childKeys(), EscapeName(name), stored);
-    if (found) s.remove(stored);
     s.endGroup();
     if (!found) return false;
-    s.sync();
-    return s.status() == QSettings::NoError;
+    const QString affected = QString::fromStdString(FCurrentPath) + u'/' + stored;
+    return WriteThrough(s, affected, [&] { s.remove(affected); });
 }
 
 bool TRegistry::GetDataInfo(const std::string& name, TRegDataInfo& info) {

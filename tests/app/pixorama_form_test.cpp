@@ -7,6 +7,7 @@
 
 #include "foldertree/shell_tree.h"
 #include "formats/bmp_picture.h"
+#include "platform/error.h"
 #include "platform/registry.h"
 #include "settings/registry_ex.h"
 #include "thumbview/thumb_grid.h"
@@ -210,6 +211,37 @@ TEST_F(PixoramaFormTest, StartsInTheStoredLastFolderAndStoresItAtClose) {
     form->close();
     EXPECT_EQ(RegistryReadString(HKEY_CURRENT_USER, key, "DirTree_Directory", ""),
               other.Path().string());
+    // Beside it the window placement and the pane sizes.
+    TRegistry reg;
+    ASSERT_TRUE(reg.OpenKey(key, false));
+    EXPECT_EQ(reg.GetValueNames().size(), 12u);
+    EXPECT_EQ(reg.ReadString("Visible"), "0");
+    EXPECT_EQ(reg.ReadString("Panel1_Width"),
+              std::to_string(form->findChild<QWidget*>("Panel1")->width()));
+}
+
+TEST_F(PixoramaFormTest, AStoredPanelWidthThatIsNoNumberGivesWidthZero) {
+    RegistryWriteString(HKEY_CURRENT_USER, std::string(kFormStorageKey) + "\\TPixorama",
+                        "Panel1_Width", "wide");
+    auto form = Open((FDir.Path() / "a.bmp").string());
+    ASSERT_TRUE(WaitForEntries(*form));
+    EXPECT_EQ(form->findChild<QWidget*>("Panel1")->width(), 0);
+}
+
+TEST_F(PixoramaFormTest, AnUnwritableSettingsFileIsReportedAndTheWindowClosesAnyway) {
+    auto form = Open((FDir.Path() / "a.bmp").string());
+    ASSERT_TRUE(WaitForEntries(*form));
+    const test::TPermissionsHold permissions;
+    if (!permissions.Active()) GTEST_SKIP() << "cannot make a read-only file hold for root";
+    fs::permissions(RegistryFileName(HKEY_CURRENT_USER), fs::perms::owner_read);
+    fs::permissions(FSettings.Path(), fs::perms::owner_read | fs::perms::owner_exec);
+    std::vector<std::string> reported;
+    SetApplicationErrorReport([&](const std::string& m) { reported.push_back(m); });
+    form->close();
+    SetApplicationErrorReport({});
+    fs::permissions(FSettings.Path(), fs::perms::owner_all);
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(reported, std::vector<std::string>{"Could not set data for 'FormVersion'"});
 }
 
 TEST_F(PixoramaFormTest, ABrokenFirstFileDoesNotKeepOpenAndDeleteOffForTheOthers) {

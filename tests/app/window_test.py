@@ -5,6 +5,7 @@
     window_test.py PIXORAMA
     window_test.py PIXORAMA --close-only SECONDS
     window_test.py PIXORAMA --signals
+    window_test.py PIXORAMA --placement
 
 Starts itself again under `xvfb-run -a` and drives the window with xdotool, on a folder
 whose first file holds a comment of a million lines (and other texts as long): the main
@@ -17,7 +18,10 @@ its cells filled before the folder is done, and Enter on the 16-bit sample, with
 application to be found, must open it in pixorama-view. `--close-only` makes the one measurement of the first start, waiting
 at most SECONDS for the end. `--signals` needs no display: the program (on the offscreen
 platform) must end with status 0 on SIGINT and SIGTERM while it makes thumbnails, leaving
-no temporary cache file and the old cache in place. Exit status 0 when every check passed,
+no temporary cache file and the old cache in place. `--placement` starts the program twice
+with a home folder of its own: the window moved and resized, the panes dragged and the
+folder chosen in the first run must come back in the second, which is started without a
+file. Exit status 0 when every check passed,
 1 otherwise, 77 when xvfb-run or xdotool is missing.
 """
 
@@ -262,6 +266,119 @@ def check_enter_opens_viewer(program, tmp):
             process.wait(timeout=30)
 
 
+def window_geometry(window):
+    return dict(item.split("=") for item in
+                (xdotool("getwindowgeometry", "--shell", window) or "").split())
+
+
+def settings_of(path):
+    """The main window's values in the settings file: {name: text}."""
+    values = {}
+    prefix = "Corvane\\Pixorama\\TPixorama\\"
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            name, _, value = line.rstrip("\n").partition("=")
+            # "%25key" marks the key itself.
+            if name.startswith(prefix) and not name.startswith(prefix + "%"):
+                values[name[len(prefix):]] = value.strip('"').partition(":")[2]
+    return values
+
+
+def pane_handles(window):
+    """The client x of the splitter handle right of the left panel and the client y of the
+    one below the folder tree, read off the screen: the handle between two panes is a
+    3-pixel band between their frame lines."""
+    from PIL import ImageGrab
+    g = window_geometry(window)
+    left, top = int(g["X"]), int(g["Y"])
+    shot = ImageGrab.grab(xdisplay=None).convert("RGB")
+    pixel = lambda x, y: shot.getpixel((left + x, top + y))  # noqa: E731
+    row = int(g["HEIGHT"]) - 60  # in the information panel
+    frame = pixel(0, 40)  # the folder tree's left frame line
+    handle_x = next((x for x in range(10, int(g["WIDTH"]) - 5)
+                     if pixel(x - 1, row) == frame and pixel(x + 3, row) == frame
+                     and pixel(x, row) != frame), None)
+    handle_y = next((y for y in range(40, int(g["HEIGHT"]) - 5)
+                     if pixel(20, y - 1) == frame and pixel(20, y + 3) == frame
+                     and pixel(20, y) != frame), None)
+    return handle_x, handle_y
+
+
+def drag(window, x, y, dx, dy):
+    for step in (("mousemove", "--window", window, x, y), ("mousedown", 1),
+                 ("mousemove", "--window", window, x + dx // 2, y + dy // 2),
+                 ("mousemove", "--window", window, x + dx, y + dy), ("mouseup", 1)):
+        xdotool(*step)
+        time.sleep(0.2)
+
+
+def check_restart_keeps_placement(program, tmp):
+    """Window placement, pane sizes and the last folder survive a restart, in the user's
+    own settings file under a home folder of the test's."""
+    home = os.path.join(tmp, "home")
+    folder = os.path.join(tmp, "pictures")
+    os.makedirs(os.path.join(home, ".config"))
+    os.makedirs(folder)
+    with open(os.path.join(folder, "note.txt"), "w") as f:
+        f.write("a file to start with\n")
+    env = dict(os.environ, QT_QPA_PLATFORM="xcb", HOME=home,
+               XDG_CONFIG_HOME=os.path.join(home, ".config"),
+               XDG_RUNTIME_DIR=os.path.join(tmp, "run-placement"))
+    env.pop("PIXORAMA_REGISTRY_DIR", None)
+    os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700)
+    settings = os.path.join(home, ".config", "Corvane", "Pixorama.ini")
+    seen = {}
+    for run in (1, 2):
+        arguments = [os.path.join(folder, "note.txt")] if run == 1 else []
+        process = subprocess.Popen([program] + arguments, env=env)
+        try:
+            title = "Pixorama 1.0 - " + folder
+            window = wait_until(lambda: window_named(process.pid, lambda n: n == title), 30)
+            if not check(window, "placement run %d: no window on %s (%s)" % (
+                    run, folder, process.poll() if process.poll() is not None else
+                    [xdotool("getwindowname", w) for w in (xdotool(
+                        "search", "--all", "--pid", process.pid, "--name", ".") or "").split()])):
+                return
+            time.sleep(0.5)
+            g = window_geometry(window)
+            place = tuple(int(g[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
+            if run == 1:
+                check(place == (92, 169, 645, 495), "first start not at the designed place: %s"
+                      % (place,))
+                xdotool("windowmove", window, 150, 120)
+                xdotool("windowsize", window, 800, 560)
+                time.sleep(0.5)
+                handle_x, handle_y = pane_handles(window)
+                if not check(handle_x and handle_y, "no splitter handles found"):
+                    return
+                drag(window, handle_x + 1, 300, 60, 0)
+                drag(window, 20, handle_y + 1, 0, 50)
+                seen["handles"] = pane_handles(window)
+                moved = seen["handles"][0] - handle_x, seen["handles"][1] - handle_y
+                check(abs(moved[0] - 60) <= 3 and abs(moved[1] - 50) <= 3,
+                      "the drags moved the handles by %s" % (moved,))
+            else:
+                check(place == (150, 120, 800, 560), "placement after the restart: %s" % (place,))
+                check(pane_handles(window) == seen["handles"], "panes after the restart: %s, "
+                      "were %s" % (pane_handles(window), seen["handles"]))
+            xdotool("windowfocus", "--sync", window)
+            xdotool("key", "alt+x")
+            process.wait(timeout=30)
+        finally:
+            if process.poll() is None:
+                process.kill()
+                process.wait()
+        values = settings_of(settings)
+        check(len(values) == 12, "run %d stored %s" % (run, sorted(values)))
+        check(values.get("NormPos") == "150,120,950,680" and values.get("Visible") == "0"
+              and values.get("DirTree_Directory") == folder, "run %d stored %s" % (run, values))
+        if run == 1:
+            seen["panes"] = (values.get("Panel1_Width"), values.get("ShellTree_Height"))
+        else:
+            check((values.get("Panel1_Width"), values.get("ShellTree_Height")) == seen["panes"],
+                  "pane sizes %s after the restart, were %s" % (values, seen["panes"]))
+
+
 def check_stop_signals(program, tmp):
     folder = os.path.join(tmp, "stop")
     os.makedirs(folder)
@@ -305,7 +422,8 @@ def check_stop_signals(program, tmp):
 
 def main():
     if len(sys.argv) not in (2, 3, 4) or sys.argv[2:3] not in ([], ["--signals"],
-                                                                ["--close-only"]):
+                                                                ["--close-only"],
+                                                                ["--placement"]):
         print(__doc__, file=sys.stderr)
         return 2
     program = os.path.abspath(sys.argv[1])
@@ -335,6 +453,11 @@ def main():
             for failure in failures:
                 print("FAIL:", failure)
             return 0
+        if sys.argv[2:] == ["--placement"]:
+            check_restart_keeps_placement(program, tmp)
+            for failure in failures:
+                print("FAIL:", failure)
+            return 1 if failures else 0
         check_long_file(program, tmp)
         check_jump_to_end(program, tmp)
         check_enter_opens_viewer(program, tmp)

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <iterator>
 #include <limits>
 
 namespace pix {
@@ -181,14 +182,49 @@ TEST_F(RegistryTest, HandWrittenAndDamagedValues) {
     }
 }
 
-TEST_F(RegistryTest, AnUnwritableFileFailsTheWrite) {
+TEST_F(RegistryTest, AFailedWriteRaisesLeavesTheFileAndIsNotReadBack) {
     const std::string file = RegistryFileName(HKEY_CURRENT_USER);
-    // A folder where the file should be makes every write fail.
-    std::filesystem::create_directories(file);
-    TRegistry reg;
-    if (reg.OpenKey("K", true)) {
-        EXPECT_EQ(MessageOf([&] { reg.WriteString("V", "x"); }), Fmt(SRegSetDataFailed, "V"));
+    {
+        TRegistry reg;
+        ASSERT_TRUE(reg.OpenKey("K", true));
+        reg.WriteString("V", "old");
     }
+    const std::string before = test::ReadFile(file);
+    const test::TPermissionsHold permissions;
+    if (!permissions.Active()) GTEST_SKIP() << "cannot make a read-only file hold for root";
+    namespace fs = std::filesystem;
+    fs::permissions(file, fs::perms::owner_read);
+    fs::permissions(FDir.Path(), fs::perms::owner_read | fs::perms::owner_exec);
+    {
+        TRegistry reg;
+        ASSERT_TRUE(reg.OpenKey("K", true));
+        EXPECT_EQ(MessageOf([&] { reg.WriteString("V", "new"); }), Fmt(SRegSetDataFailed, "V"));
+        EXPECT_EQ(MessageOf([&] { reg.WriteInteger("W", 1); }), Fmt(SRegSetDataFailed, "W"));
+        EXPECT_FALSE(reg.OpenKey("\\Other", true));
+    }
+    // Neither this process nor the disk holds what failed.
+    TRegistry reg;
+    ASSERT_TRUE(reg.OpenKey("K", false));
+    EXPECT_EQ(reg.ReadString("V"), "old");
+    EXPECT_FALSE(reg.ValueExists("W"));
+    EXPECT_FALSE(reg.KeyExists("\\Other"));
+    fs::permissions(FDir.Path(), fs::perms::owner_all);
+    EXPECT_EQ(test::ReadFile(file), before);
+    EXPECT_EQ(std::distance(fs::directory_iterator(FDir.Path()), fs::directory_iterator()), 1);
+}
+
+TEST_F(RegistryTest, ADamagedFileIsRewrittenWithoutAFalseError) {
+    test::WriteFile(RegistryFileName(HKEY_CURRENT_USER),
+                    "[K]\nV=sz:old\n[a\nx=1\n\"=2\n\xff\xfe=3\n");
+    {
+        TRegistry reg;
+        ASSERT_TRUE(reg.OpenKey("K", true));
+        EXPECT_EQ(reg.ReadString("V"), "old");
+        reg.WriteString("V", "new");
+    }
+    TRegistry reg;
+    ASSERT_TRUE(reg.OpenKey("K", false));
+    EXPECT_EQ(reg.ReadString("V"), "new");
 }
 
 }  // namespace
