@@ -595,6 +595,27 @@ void SumAcross(const TSource& src, const std::uint8_t* in, const TSpans& across,
     }
 }
 
+// The packed colours of one 8-bit indexed source row under each visible target column,
+// weighted as SumAcross weighs them, into `packed` (one word per column).
+void SumAcrossPacked8(const std::uint8_t* in, const TSpans& across,
+                      const std::array<std::uint64_t, 256>& wide, std::uint64_t* packed) {
+    const std::uint64_t unit = across.Unit;
+    for (std::size_t c = 0, n = across.Spans.size(); c < n; ++c) {
+        const TSpans::TSpan& span = across.Spans[c];
+        const std::uint32_t* w = across.Weights.data() + span.WeightAt;
+        const std::uint8_t* p = in + span.First;
+        std::uint64_t sum = 0;
+        if (span.InteriorWhole) {
+            const std::size_t last = span.Count - 1;
+            sum = w[0] * wide[p[0]] + w[last] * wide[p[last]];
+            if (last > 1) sum += unit * SumPacked8(p + 1, last - 1, wide.data());
+        } else {
+            for (std::size_t k = 0; k < span.Count; ++k) sum += w[k] * wide[p[k]];
+        }
+        packed[c] = sum;
+    }
+}
+
 // total / Area rounded half up, for totals of at most 255 × Area, by a multiplication and a
 // shift instead of a division, which the averaging would otherwise do three times for each
 // target pixel. With D = 2 × Area below 2^L, the dividend 2 × total + Area is below
@@ -653,12 +674,59 @@ int DrawHalftone(const TSource& src, TDibSection& dst, TRange cols, TRange rows,
     TConversion conv(src, dst);
     int drawn = 0;
 
+    // An indexed 8-bit source whose target pixels each cover few source pixels (as at every
+    // zoom step's ratio: 1/2, 2/3, 1/3, 1/4...) keeps the three colours packed in one word
+    // from the row sums to the totals: no field exceeds 255 × unitsX × unitsY.
+    const bool packedTotals = src.BitCount == 8 && unitsX * unitsY <= kMaxPackedRun;
+    const auto drawPacked = [&] {
+        std::vector<std::uint64_t> rowPacked(n), totalPacked(n);
+        std::int64_t summedRow = -1;
+        DispatchTarget(dst.BitCount(), [&](auto db) {
+            constexpr int DB = decltype(db)::value;
+            for (std::int64_t y = rows.First; y < rows.Last; ++y) {
+                const TSpans::TSpan& rowSpan = down.Spans[static_cast<std::size_t>(y - rows.First)];
+                if (rowSpan.Total == 0) continue;
+                std::fill(totalPacked.begin(), totalPacked.end(), 0);
+                for (std::size_t k = 0; k < rowSpan.Count; ++k) {
+                    const std::int64_t sy =
+                        bandFirst + rowSpan.First + static_cast<std::int64_t>(k);
+                    if (sy != summedRow) {
+                        SumAcrossPacked8(src.Row(sy), across, wide, rowPacked.data());
+                        summedRow = sy;
+                    }
+                    const std::uint64_t wy = down.Weights[rowSpan.WeightAt + k];
+                    for (std::size_t c = 0; c < n; ++c) totalPacked[c] += wy * rowPacked[c];
+                }
+                std::uint8_t* out = dst.Row(static_cast<int>(y));
+                const TRoundedMean common(unitsX * rowSpan.Total);
+                for (std::size_t c = 0; c < n; ++c) {
+                    const std::uint64_t area = across.Spans[c].Total * rowSpan.Total;
+                    if (area == 0) continue;
+                    const TRoundedMean other(area == common.Area ? 0 : area);
+                    const TRoundedMean& divide = area == common.Area ? common : other;
+                    const std::uint64_t packed = totalPacked[c];
+                    const std::uint32_t rgb = Pack(divide(packed >> (2 * kFieldBits)),
+                                                   divide((packed >> kFieldBits) & kFieldMask),
+                                                   divide(packed & kFieldMask));
+                    PutValue<DB>(out, cols.First + static_cast<std::int64_t>(c), conv.OfColor(rgb));
+                }
+                ++drawn;
+            }
+        });
+    };
+
     const auto draw = [&](auto sumType) {
         using TSum = typename decltype(sumType)::type;
         std::vector<TSum> rowSums(n * 3), totals(n * 3);
         std::int64_t summedRow = -1;
         DispatchSource(src.BitCount, [&](auto sb) {
             constexpr int SB = decltype(sb)::value;
+            if constexpr (SB == 8) {
+                if (packedTotals) {
+                    drawPacked();
+                    return;
+                }
+            }
             const auto sumAcross = [&](std::int64_t sy) {
                 const std::uint8_t* in = src.Row(sy);
                 if (narrow)
