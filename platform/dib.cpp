@@ -509,6 +509,23 @@ SumPacked8(const std::uint8_t* p, std::size_t count, const std::uint64_t* wide) 
     return a + b;
 }
 
+// The packed colours of an 8-bit indexed row `in` under one span, weighted; each field holds
+// at most 255 × the span's Total.
+std::uint64_t PackedSpan8(const std::uint8_t* in, const TSpans& across, const TSpans::TSpan& span,
+                          const std::array<std::uint64_t, 256>& wide) {
+    const std::uint32_t* w = across.Weights.data() + span.WeightAt;
+    const std::uint8_t* p = in + span.First;
+    std::uint64_t sum = 0;
+    if (span.InteriorWhole) {
+        const std::size_t last = span.Count - 1;
+        sum = w[0] * wide[p[0]] + w[last] * wide[p[last]];
+        if (last > 1) sum += std::uint64_t{across.Unit} * SumPacked8(p + 1, last - 1, wide.data());
+    } else {
+        for (std::size_t k = 0; k < span.Count; ++k) sum += w[k] * wide[p[k]];
+    }
+    return sum;
+}
+
 // The weighted sums of one source row under each visible target column, into `sums`
 // (three per column: red, green, blue). TAcc is the accumulator: 32 bits where the caller
 // has shown that the largest sum fits, which keeps the loops narrow. A span whose inner
@@ -527,15 +544,7 @@ void SumAcross(const TSource& src, const std::uint8_t* in, const TSpans& across,
             // Each packed field holds at most 255 × Total: all three colours of the span
             // are summed with one multiply-add per pixel.
             if (span.Total <= kMaxPackedRun && span.Count > 0) {
-                const std::uint8_t* p = in + span.First;
-                std::uint64_t packed = 0;
-                if (span.InteriorWhole) {
-                    const std::size_t last = span.Count - 1;
-                    packed = w[0] * wide[p[0]] + w[last] * wide[p[last]];
-                    if (last > 1) packed += unit * SumPacked8(p + 1, last - 1, wide.data());
-                } else {
-                    for (std::size_t k = 0; k < span.Count; ++k) packed += w[k] * wide[p[k]];
-                }
+                const std::uint64_t packed = PackedSpan8(in, across, span, wide);
                 sums[3 * c] = static_cast<TSum>(packed >> (2 * kFieldBits));
                 sums[3 * c + 1] = static_cast<TSum>((packed >> kFieldBits) & kFieldMask);
                 sums[3 * c + 2] = static_cast<TSum>(packed & kFieldMask);
@@ -599,21 +608,8 @@ void SumAcross(const TSource& src, const std::uint8_t* in, const TSpans& across,
 // weighted as SumAcross weighs them, into `packed` (one word per column).
 void SumAcrossPacked8(const std::uint8_t* in, const TSpans& across,
                       const std::array<std::uint64_t, 256>& wide, std::uint64_t* packed) {
-    const std::uint64_t unit = across.Unit;
-    for (std::size_t c = 0, n = across.Spans.size(); c < n; ++c) {
-        const TSpans::TSpan& span = across.Spans[c];
-        const std::uint32_t* w = across.Weights.data() + span.WeightAt;
-        const std::uint8_t* p = in + span.First;
-        std::uint64_t sum = 0;
-        if (span.InteriorWhole) {
-            const std::size_t last = span.Count - 1;
-            sum = w[0] * wide[p[0]] + w[last] * wide[p[last]];
-            if (last > 1) sum += unit * SumPacked8(p + 1, last - 1, wide.data());
-        } else {
-            for (std::size_t k = 0; k < span.Count; ++k) sum += w[k] * wide[p[k]];
-        }
-        packed[c] = sum;
-    }
+    for (std::size_t c = 0, n = across.Spans.size(); c < n; ++c)
+        packed[c] = PackedSpan8(in, across, across.Spans[c], wide);
 }
 
 // total / Area rounded half up, for totals of at most 255 × Area, by a multiplication and a
@@ -641,6 +637,25 @@ struct TRoundedMean {
     std::uint64_t Magic = 0;
     int Shift = 0;
 };
+
+// Writes the visible columns of one target row from their totals: channel(c, k) is colour
+// k (red, green, blue) of column c, and each mean is rounded half up over the area the
+// column's and the row's weights span. Every column but those clipped at the picture's
+// edges has the full width, so one reciprocal serves the row.
+template <int DB, class TChannel>
+void PutMeans(std::uint8_t* out, TRange cols, const TSpans& across, std::uint64_t unitsX,
+              std::uint64_t rowTotal, TConversion& conv, TChannel channel) {
+    const TRoundedMean common(unitsX * rowTotal);
+    for (std::size_t c = 0, n = across.Spans.size(); c < n; ++c) {
+        const std::uint64_t area = across.Spans[c].Total * rowTotal;
+        if (area == 0) continue;
+        const TRoundedMean other(area == common.Area ? 0 : area);
+        const TRoundedMean& divide = area == common.Area ? common : other;
+        const std::uint32_t rgb =
+            Pack(divide(channel(c, 0)), divide(channel(c, 1)), divide(channel(c, 2)));
+        PutValue<DB>(out, cols.First + static_cast<std::int64_t>(c), conv.OfColor(rgb));
+    }
+}
 
 // Area-weighted box average of the source rectangle into the visible target rectangle. Each
 // source row is weighted across once into per-column sums; those are weighted down into
@@ -697,19 +712,10 @@ int DrawHalftone(const TSource& src, TDibSection& dst, TRange cols, TRange rows,
                     const std::uint64_t wy = down.Weights[rowSpan.WeightAt + k];
                     for (std::size_t c = 0; c < n; ++c) totalPacked[c] += wy * rowPacked[c];
                 }
-                std::uint8_t* out = dst.Row(static_cast<int>(y));
-                const TRoundedMean common(unitsX * rowSpan.Total);
-                for (std::size_t c = 0; c < n; ++c) {
-                    const std::uint64_t area = across.Spans[c].Total * rowSpan.Total;
-                    if (area == 0) continue;
-                    const TRoundedMean other(area == common.Area ? 0 : area);
-                    const TRoundedMean& divide = area == common.Area ? common : other;
-                    const std::uint64_t packed = totalPacked[c];
-                    const std::uint32_t rgb = Pack(divide(packed >> (2 * kFieldBits)),
-                                                   divide((packed >> kFieldBits) & kFieldMask),
-                                                   divide(packed & kFieldMask));
-                    PutValue<DB>(out, cols.First + static_cast<std::int64_t>(c), conv.OfColor(rgb));
-                }
+                PutMeans<DB>(dst.Row(static_cast<int>(y)), cols, across, unitsX, rowSpan.Total,
+                             conv, [&](std::size_t c, int k) -> std::uint64_t {
+                                 return (totalPacked[c] >> ((2 - k) * kFieldBits)) & kFieldMask;
+                             });
                 ++drawn;
             }
         });
@@ -758,21 +764,10 @@ int DrawHalftone(const TSource& src, TDibSection& dst, TRange cols, TRange rows,
                             for (std::size_t i = 0; i < 3 * n; ++i) totals[i] += wy * rowSums[i];
                         }
                     }
-                    std::uint8_t* out = dst.Row(static_cast<int>(y));
-                    // Every column but those clipped at the picture's edges has the full
-                    // width, so one reciprocal serves the row.
-                    const TRoundedMean common(unitsX * rowSpan.Total);
-                    for (std::size_t c = 0; c < n; ++c) {
-                        const std::uint64_t area = across.Spans[c].Total * rowSpan.Total;
-                        if (area == 0) continue;
-                        const TRoundedMean other(area == common.Area ? 0 : area);
-                        const TRoundedMean& divide = area == common.Area ? common : other;
-                        const auto mean = [&](std::size_t i) { return divide(totals[i]); };
-                        const std::uint32_t rgb =
-                            Pack(mean(3 * c), mean(3 * c + 1), mean(3 * c + 2));
-                        PutValue<DB>(out, cols.First + static_cast<std::int64_t>(c),
-                                     conv.OfColor(rgb));
-                    }
+                    PutMeans<DB>(dst.Row(static_cast<int>(y)), cols, across, unitsX, rowSpan.Total,
+                                 conv, [&](std::size_t c, int k) -> std::uint64_t {
+                                     return totals[3 * c + static_cast<std::size_t>(k)];
+                                 });
                     ++drawn;
                 }
             });
