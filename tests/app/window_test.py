@@ -7,22 +7,21 @@
     window_test.py PIXORAMA --signals
     window_test.py PIXORAMA --placement
 
-Starts itself again under `xvfb-run -a` and drives the window with xdotool, on a folder
-whose first file holds a comment of a million lines (and other texts as long): the main
-window's title, the delete question's title and the About box that Help, About opens, as
-the window system shows them, then the
-window must close on Alt+X, on a first start and on a second one that takes the file's
-entry from the cache. Prints the seconds from the key to the
-end of the process. Then a jump to the end of an uncached folder of 2520 files must show
-its cells filled before the folder is done, and Enter on the 16-bit sample, with no imaging
-application to be found, must open it in pixorama-view. `--close-only` makes the one measurement of the first start, waiting
-at most SECONDS for the end. `--signals` needs no display: the program (on the offscreen
-platform) must end with status 0 on SIGINT and SIGTERM while it makes thumbnails, leaving
-no temporary cache file and the old cache in place. `--placement` starts the program twice
-with a home folder of its own: the window moved and resized, the panes dragged and the
-folder chosen in the first run must come back in the second, which is started without a
-file. Exit status 0 when every check passed,
-1 otherwise, 77 when xvfb-run or xdotool is missing.
+Starts itself again on an X server of its own (Xvfb) and drives the window with xdotool, on
+a folder whose first file holds a comment of a million lines (and other texts as long): the
+main window's title, the delete question's title and the About box that Help, About opens,
+as the window system shows them, then the window must close on Alt+X, on a first start and
+on a second one that takes the file's entry from the cache. Prints the seconds from the key
+to the end of the process. Then a jump to the end of an uncached folder of 2520 files must
+show its cells filled before the folder is done, and Enter on the 16-bit sample, with no
+imaging application to be found, must open it in pixorama-view. `--close-only` makes the one
+measurement of the first start, waiting at most SECONDS for the end. `--signals` needs no
+display: the program (on the offscreen platform) must end with status 0 on SIGINT and
+SIGTERM while it makes thumbnails, leaving no temporary cache file and the old cache in
+place. `--placement` starts the program twice with a home folder of its own: the window
+moved and resized, the panes dragged and the folder chosen in the first run must come back
+in the second, which is started without a file. Exit status 0 when every check passed, 1
+otherwise, 77 when Xvfb or xdotool is missing.
 """
 
 import os
@@ -420,6 +419,35 @@ def check_stop_signals(program, tmp):
               "%s: cache damaged" % name)
 
 
+def run_on_own_display(command, env):
+    """Runs command on an X server of its own. The server picks a free display number
+    itself and reports it once it accepts clients, so tests started together never
+    share a server or race for one."""
+    read_end, write_end = os.pipe()
+    server = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
+                               "1280x1024x24", "-nolisten", "tcp"],
+                              pass_fds=(write_end,), stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    number = b""
+    while not number.endswith(b"\n"):
+        chunk = os.read(read_end, 16)
+        if not chunk:
+            break
+        number += chunk
+    os.close(read_end)
+    try:
+        if not number.strip():
+            print("FAIL: the X server did not start")
+            return 1
+        env = dict(env, DISPLAY=":" + number.decode().strip())
+        env.pop("XAUTHORITY", None)
+        return subprocess.run(command, env=env).returncode
+    finally:
+        server.terminate()
+        server.wait()
+
+
 def main():
     if len(sys.argv) not in (2, 3, 4) or sys.argv[2:3] not in ([], ["--signals"],
                                                                 ["--close-only"],
@@ -434,15 +462,11 @@ def main():
             print("FAIL:", failure)
         return 1 if failures else 0
     if os.environ.get(UNDER_X) != "1":
-        if not shutil.which("xvfb-run") or not shutil.which("xdotool"):
-            print("SKIP: needs xvfb-run and xdotool")
+        if not shutil.which("Xvfb") or not shutil.which("xdotool"):
+            print("SKIP: needs Xvfb and xdotool")
             return 77
         env = dict(os.environ, **{UNDER_X: "1"})
-        # The search for a free display starts at a number of this process's own, so that
-        # tests started together do not race for the same one.
-        server = str(100 + os.getpid() % 5000)
-        command = ["xvfb-run", "-a", "-n", server, sys.executable, os.path.abspath(__file__)]
-        return subprocess.run(command + sys.argv[1:], env=env).returncode
+        return run_on_own_display([sys.executable, os.path.abspath(__file__)] + sys.argv[1:], env)
     with tempfile.TemporaryDirectory() as tmp:
         if len(sys.argv) == 4:
             cap = float(sys.argv[3])
