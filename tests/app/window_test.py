@@ -422,10 +422,11 @@ def check_stop_signals(program, tmp):
 def run_on_own_display(command, env):
     """Runs command on an X server of its own. The server picks a free display number
     itself and reports it once it accepts clients, so tests started together never
-    share a server or race for one."""
+    share a server or race for one. It does not reset when its last client leaves, so a
+    program started again right after another has ended finds it ready."""
     read_end, write_end = os.pipe()
     server = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
-                               "1280x1024x24", "-nolisten", "tcp"],
+                               "1280x1024x24", "-nolisten", "tcp", "-noreset"],
                               pass_fds=(write_end,), stdout=subprocess.DEVNULL,
                               stderr=subprocess.DEVNULL)
     os.close(write_end)
