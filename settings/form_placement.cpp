@@ -584,7 +584,8 @@ std::unique_ptr<TPropsStorage> TFormStorage::CreateStorage() {
     return storage;
 }
 
-void TFormStorage::SaveProperties() {
+void TFormStorage::ForEachStoredProperty(
+    const std::function<void(TPropsStorage&, const QMetaProperty&)>& apply) {
     UpdateStoredList();
     auto storage = CreateStorage();
     for (const TStoredProp& p : FStoredProps) {
@@ -593,25 +594,24 @@ void TFormStorage::SaveProperties() {
         if (property == nullptr) continue;
         storage->AObject = p.Object;
         storage->Prefix = p.Component + "_";
-        storage->StoreAnyProperty(*property);
+        apply(*storage, *property);
     }
 }
 
+void TFormStorage::SaveProperties() {
+    ForEachStoredProperty([](TPropsStorage& storage, const QMetaProperty& property) {
+        storage.StoreAnyProperty(property);
+    });
+}
+
 void TFormStorage::RestoreProperties() {
-    UpdateStoredList();
-    auto storage = CreateStorage();
-    for (const TStoredProp& p : FStoredProps) {
-        const TPropInfoList list(*p.Object->metaObject());
-        const QMetaProperty* property = list.Find(p.Property);
-        if (property == nullptr) continue;
-        storage->AObject = p.Object;
-        storage->Prefix = p.Component + "_";
+    ForEachStoredProperty([](TPropsStorage& storage, const QMetaProperty& property) {
         try {
-            storage->LoadAnyProperty(*property);
+            storage.LoadAnyProperty(property);
         } catch (...) {
             // One property that cannot be restored does not keep the others.
         }
-    }
+    });
 }
 
 void TFormStorage::SavePlacement() {

@@ -264,6 +264,9 @@ private:
     // the objects' current names.
     void UpdateStoredList();
     std::unique_ptr<TPropsStorage> CreateStorage();
+    // Calls `apply` with a storage set to each existing stored property's object and name.
+    void ForEachStoredProperty(
+        const std::function<void(TPropsStorage&, const QMetaProperty&)>& apply);
 
     std::vector<TStoredProp> FStoredProps;
     TStoredValues* FStoredValues = nullptr;
