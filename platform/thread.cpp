@@ -288,6 +288,17 @@ void TThread::WaitFor() {
     }
 }
 
+void TThread::StopAndWait() {
+    TRegistry& registry = Registry();
+    std::unique_lock lock(registry.Lock);
+    Terminate();
+    FRefused = true;
+    if (FTicket) FTicket->Finish(TTicket::Refused);
+    // Every synchronized call is refused from now on, so the body never waits for this
+    // thread and a plain wait cannot deadlock.
+    registry.Changed.wait(lock, [&] { return !FStarted || FFinished; });
+}
+
 bool TThread::ShutdownAll(int timeoutMs) {
     TRegistry& registry = Registry();
     std::unique_lock lock(registry.Lock);

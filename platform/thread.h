@@ -73,6 +73,11 @@ public:
     // thread the application's events keep being processed, so that the body's
     // synchronized calls still run.
     void WaitFor();
+    // Terminates the body, refuses its pending and later synchronized calls, and waits for it
+    // to end without running the application's events, so that no other work of the main
+    // thread runs meanwhile. For an owner whose body must never reach it again; wake a body
+    // that blocks in a wait of its own first. Not for free-on-terminate threads.
+    void StopAndWait();
 
     // Terminates every thread, requests its ShutdownToken, refuses their pending and later
     // synchronized calls, and waits up to timeoutMs for their bodies to end. True when none

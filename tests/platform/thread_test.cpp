@@ -238,6 +238,25 @@ TEST_F(ThreadTest, OwnerStopsAndWaitsForARunningThreadBeforeDeletingIt) {
     EXPECT_EQ(TThread::RunningCount(), 0);
 }
 
+// The owner stops a worker whose call is queued for the main thread without running that
+// call or any other event: the call is refused and the worker ends.
+TEST_F(ThreadTest, StopAndWaitRefusesThePendingCallWithoutRunningEvents) {
+    auto ran = std::make_shared<std::atomic<int>>(0);
+    auto queued = std::make_shared<std::atomic<bool>>(false);
+    auto result = std::make_shared<std::atomic<int>>(-1);
+    TFnThread thread([ran, queued, result](TFnThread& self) {
+        *queued = true;
+        *result = self.Sync([ran] { ++*ran; }) ? 1 : 0;
+    });
+    thread.Resume();
+    while (!*queued) std::this_thread::sleep_for(1ms);
+    std::this_thread::sleep_for(20ms);
+    thread.StopAndWait();
+    EXPECT_EQ(*result, 0);
+    QCoreApplication::processEvents();  // the refused call, still queued, does not run
+    EXPECT_EQ(*ran, 0);
+}
+
 TEST_F(ThreadTest, CallsToAVanishedTargetAreDroppedAndStopTheThread) {
     auto target = std::make_unique<TSyncTarget>();
     auto ran = std::make_shared<std::atomic<int>>(0);
