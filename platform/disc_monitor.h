@@ -20,11 +20,11 @@
 namespace pix {
 
 // Change-notification filter bits (FILE_NOTIFY_CHANGE_*).
-constexpr std::uint32_t FILE_NOTIFY_CHANGE_FILE_NAME = 0x1;   // files created, removed, renamed
-constexpr std::uint32_t FILE_NOTIFY_CHANGE_DIR_NAME = 0x2;    // the same for subfolders
-constexpr std::uint32_t FILE_NOTIFY_CHANGE_ATTRIBUTES = 0x4;  // an entry's status changed
-constexpr std::uint32_t FILE_NOTIFY_CHANGE_SIZE = 0x8;        // a file was written to
-constexpr std::uint32_t FILE_NOTIFY_CHANGE_LAST_WRITE = 0x10; // a file was written to or closed
+constexpr std::uint32_t FILE_NOTIFY_CHANGE_FILE_NAME = 0x1;    // files created, removed, renamed
+constexpr std::uint32_t FILE_NOTIFY_CHANGE_DIR_NAME = 0x2;     // the same for subfolders
+constexpr std::uint32_t FILE_NOTIFY_CHANGE_ATTRIBUTES = 0x4;   // an entry's status changed
+constexpr std::uint32_t FILE_NOTIFY_CHANGE_SIZE = 0x8;         // a file was written to
+constexpr std::uint32_t FILE_NOTIFY_CHANGE_LAST_WRITE = 0x10;  // a file was written to or closed
 
 class TDiscMonitorThread;
 

@@ -56,18 +56,18 @@ constexpr std::uint32_t SHCONTF_NONFOLDERS = 0x40;
 constexpr std::uint32_t SHCONTF_INCLUDEHIDDEN = 0x80;
 
 // Item attributes (SFGAO), with what each means here.
-constexpr std::uint32_t SFGAO_CANRENAME = 0x10;          // the user may rename the entry
-constexpr std::uint32_t SFGAO_CANDELETE = 0x20;          // the user may remove the entry
-constexpr std::uint32_t SFGAO_LINK = 0x10000;            // a symbolic link
-constexpr std::uint32_t SFGAO_SHARE = 0x20000;           // never set: no sharing
-constexpr std::uint32_t SFGAO_READONLY = 0x40000;        // the user may not write to it
-constexpr std::uint32_t SFGAO_HIDDEN = 0x80000;          // the name starts with "."
-constexpr std::uint32_t SFGAO_REMOVABLE = 0x2000000;     // a volume on removable media
-constexpr std::uint32_t SFGAO_VALIDATE = 0x1000000;      // request: re-read the item's state
+constexpr std::uint32_t SFGAO_CANRENAME = 0x10;              // the user may rename the entry
+constexpr std::uint32_t SFGAO_CANDELETE = 0x20;              // the user may remove the entry
+constexpr std::uint32_t SFGAO_LINK = 0x10000;                // a symbolic link
+constexpr std::uint32_t SFGAO_SHARE = 0x20000;               // never set: no sharing
+constexpr std::uint32_t SFGAO_READONLY = 0x40000;            // the user may not write to it
+constexpr std::uint32_t SFGAO_HIDDEN = 0x80000;              // the name starts with "."
+constexpr std::uint32_t SFGAO_REMOVABLE = 0x2000000;         // a volume on removable media
+constexpr std::uint32_t SFGAO_VALIDATE = 0x1000000;          // request: re-read the item's state
 constexpr std::uint32_t SFGAO_FILESYSANCESTOR = 0x10000000;  // holds file-system items
-constexpr std::uint32_t SFGAO_FOLDER = 0x20000000;       // can be browsed (a folder)
-constexpr std::uint32_t SFGAO_FILESYSTEM = 0x40000000;   // has a file-system path
-constexpr std::uint32_t SFGAO_HASSUBFOLDER = 0x80000000; // has at least one listed subfolder
+constexpr std::uint32_t SFGAO_FOLDER = 0x20000000;           // can be browsed (a folder)
+constexpr std::uint32_t SFGAO_FILESYSTEM = 0x40000000;       // has a file-system path
+constexpr std::uint32_t SFGAO_HASSUBFOLDER = 0x80000000;     // has at least one listed subfolder
 
 // Display-name flags (SHGDN).
 constexpr std::uint32_t SHGDN_NORMAL = 0;
