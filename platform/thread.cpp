@@ -30,6 +30,7 @@ struct TRegistry {
     std::condition_variable Changed;
     std::set<TThread*> Threads;
     int Running = 0;
+    int RunningWatchers = 0;
     TDispatcher* Dispatcher = nullptr;
     TThread::TExceptionReport Report;
 };
@@ -151,6 +152,7 @@ void TThread::Resume() {
         if (FStarted) return;
         FStarted = true;
         ++registry.Running;
+        if (Watcher) ++registry.RunningWatchers;
     }
     try {
         std::thread([this] { Run(); }).detach();
@@ -159,6 +161,7 @@ void TThread::Resume() {
         {
             std::lock_guard lock(registry.Lock);
             --registry.Running;
+            if (Watcher) --registry.RunningWatchers;
             FFinished = true;
         }
         registry.Changed.notify_all();
@@ -181,6 +184,7 @@ void TThread::Run() {
     }
     Terminate();
     const bool freeIt = FreeOnTerminate;
+    const bool watcher = Watcher;
     TRegistry& registry = Registry();
     if (freeIt) {
         delete this;  // the object was handed to the thread, which frees it as it ends
@@ -192,6 +196,7 @@ void TThread::Run() {
     {
         std::lock_guard lock(registry.Lock);
         --registry.Running;
+        if (watcher) --registry.RunningWatchers;
     }
     registry.Changed.notify_all();
 }
@@ -326,7 +331,7 @@ bool TThread::FinishAll(int timeoutMs) {
 
 int TThread::RunningCount() {
     std::lock_guard lock(Registry().Lock);
-    return Registry().Running;
+    return Registry().Running - Registry().RunningWatchers;
 }
 
 void TThread::SetExceptionReport(TExceptionReport report) {

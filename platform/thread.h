@@ -89,8 +89,12 @@ public:
     // finish; waits up to timeoutMs for their bodies to end. True when none is left running.
     // The program's end calls it first and ShutdownAll after it for what is left.
     static bool FinishAll(int timeoutMs);
-    // Bodies that have started and not yet ended.
+    // Bodies that have started and not yet ended, except watchers.
     static int RunningCount();
+    // A watcher runs as long as its owner lives (a change monitor): it does not count as
+    // work in progress for RunningCount. ShutdownAll and FinishAll end it like any other.
+    // Set before Resume.
+    bool Watcher = false;
 
     // Where an exception that leaves a body (or an OnTerminate handler) goes: a handler
     // that runs on the main thread. Without one, or without an application, the message is
