@@ -142,6 +142,8 @@ int main(int argc, char** argv) {
     });
     form->show();
     const int status = QApplication::exec();
+    // Records that reloads of the shown folder made since its cache file was last written.
+    form->Grid()->FlushCache();
     // Workers still running are stopped before the window and the application go away. A
     // folder load still going keeps what it made: it writes its cache file first, within a
     // bound, after which the write is abandoned and the old file stays.

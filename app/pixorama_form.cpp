@@ -100,6 +100,8 @@ TPixorama::TPixorama(const std::string& startArgument, QWidget* parent)
 
     FShellTree->OnChange = [this] { ShellTreeChange(); };
     FGrid->OnDirChange = [this] { GridDirChange(); };
+    // The shown folder was removed or renamed: the tree moves to what is left of its path.
+    FGrid->OnDirGone = [this] { FShellTree->SetPath(FGrid->Directory()); };
     FGrid->OnSelectCell = [this](int col, int row, bool& canSelect) {
         GridSelectCell(col, row, canSelect);
     };

@@ -213,7 +213,8 @@ private:
         if (at == FWatches.end()) return;
         for (TSubscription* sub : at->second) {
             if (!name.empty() && (event.mask & kSelfEvents) == 0 &&
-                std::find(sub->Ignored->begin(), sub->Ignored->end(), name) != sub->Ignored->end())
+                std::any_of(sub->Ignored->begin(), sub->Ignored->end(),
+                            [&](const std::string& prefix) { return name.starts_with(prefix); }))
                 continue;
             if (Concerns(sub->Filter, event.mask)) Signal(sub->Event);
         }
@@ -238,6 +239,7 @@ private:
 TDiscMonitorThread::TDiscMonitorThread(TMonitoredNode* node, const std::string& path,
                                        std::uint32_t filter)
     : Node(node), Path(path), FFilter(filter) {
+    Watcher = true;
     FStopEvent = MakeEvent();
     try {
         FFilterEvent = MakeEvent();

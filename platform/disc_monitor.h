@@ -57,8 +57,8 @@ public:
     // The folder could not be watched (it is missing or no folder, or the system's limit on
     // watches is reached); the thread has ended and is not revived.
     bool Failed() const { return FFailed.load(); }
-    // Changes of entries with these names are not reported (a file the owner writes into the
-    // folder itself, say). Set before Resume.
+    // Changes of entries whose names begin with one of these are not reported (a file the
+    // owner writes into the folder itself, with its temporary names, say). Set before Resume.
     std::vector<std::string> IgnoredNames;
 
 protected:

@@ -2,6 +2,7 @@
 #include "thumbs/thumb_thread.h"
 
 #include "formats/format_table.h"
+
 #include "imaging/stream.h"
 #include "platform/error.h"
 #include "platform/file_io.h"
@@ -254,6 +255,8 @@ std::string TThumbThread::CacheFileName(const std::string& directory) {
 }
 
 void TThumbThread::Execute() {
+    // Until this load has taken over what it can, the records it was given still stand.
+    FCarried = Carry;
     ListFiles();
     if (Terminated()) return;
     if (OnFileList) {
@@ -272,13 +275,88 @@ void TThumbThread::Execute() {
         }
     } freeCache{*this};
     ReadCache();
+    TakeCarried();
     FIndex = 0;
-    MakeThumbnails();
+    if (MakeMissing) MakeThumbnails();
     // A load stopped early (another folder was chosen) still keeps what it made, with the
     // old entries it reused, so the next load of the folder goes on where this one
     // stopped. An entry whose decoding the stop cut short was never made and is not among
-    // them. Only the program's shutdown drops the write.
-    if (FChanged && !ShuttingDown()) WriteCache();
+    // them. Only the program's shutdown drops the write. A load that may not write, or
+    // fails to, hands its records to the next one.
+    if (FChanged && !ShuttingDown()) {
+        FCacheWritten = WriteCacheFile.load() && WriteCache();
+        if (!FCacheWritten) KeepCarried();
+    }
+}
+
+const TThumbCarry::TItem* TThumbCarry::Find(const std::string& name) const {
+    const auto at =
+        std::lower_bound(Items.begin(), Items.end(), name,
+                         [](const TItem& item, const std::string& key) { return item.Name < key; });
+    return at != Items.end() && at->Name == name ? &*at : nullptr;
+}
+
+void TThumbThread::TakeCarried() {
+    // A load stopped before this point may not have read the cache file whole: it writes
+    // nothing, and hands the records it was given on as they are.
+    if (!Carry || Terminated()) return;
+    FCarried.reset();
+    if (Carry->ThumbWidth != ThumbWidth || Carry->ThumbHeight != ThumbHeight) return;
+    const TThumbCarry& carry = *Carry;
+    const TFolderDates dates(FDirectory);
+    std::vector<int> taken;
+    for (int index = 0; index < FFiles.Count(); ++index) {
+        TThumbFile& file = FFiles[index];
+        if (file.Record != TThumbFile::rcNone) continue;
+        const TThumbCarry::TItem* item = carry.Find(file.Name);
+        if (item == nullptr || !DateMatches(item->FileDate, dates.Read(file.Name))) continue;
+        const std::int64_t at = FCache->Size();
+        FCache->Seek(0, soFromEnd);
+        FCache->Write(carry.Records.data() + item->At, item->Length);
+        file.Record = TThumbFile::rcMade;
+        file.At = at;
+        file.Length = item->Length;
+        file.FileDate = item->FileDate;
+        FChanged = true;
+        taken.push_back(index);
+    }
+    if (!OnThumb || taken.empty()) return;
+    // Handed over like the cache file's entries: in groups, each read from its record.
+    const std::span<const std::uint8_t> made = FCache->Data();
+    for (std::size_t first = 0; first < taken.size() && !Terminated(); first += kCacheBatchCount) {
+        const std::size_t last = std::min(taken.size(), first + kCacheBatchCount);
+        Synchronize([&] {
+            for (std::size_t i = first; i < last && !Terminated(); ++i) {
+                const TThumbFile& file = FFiles[taken[i]];
+                Info.Clear();
+                try {
+                    ReadThumbRecord(made, file.At, Info, ThumbWidth, ThumbHeight);
+                } catch (const std::exception&) {
+                    continue;
+                }
+                Info.FileDate = file.FileDate;
+                FIndex = taken[i];
+                FFromCache = true;
+                OnThumb(*this, FIndex);
+            }
+        });
+    }
+}
+
+void TThumbThread::KeepCarried() {
+    auto carried = std::make_shared<TThumbCarry>();
+    carried->ThumbWidth = ThumbWidth;
+    carried->ThumbHeight = ThumbHeight;
+    carried->Records = std::move(FCache->Data());
+    for (int i = 0; i < FFiles.Count(); ++i) {
+        const TThumbFile& file = FFiles[i];
+        if (file.Record == TThumbFile::rcMade)
+            carried->Items.push_back({file.Name, file.FileDate, file.At, file.Length});
+    }
+    std::sort(
+        carried->Items.begin(), carried->Items.end(),
+        [](const TThumbCarry::TItem& a, const TThumbCarry::TItem& b) { return a.Name < b.Name; });
+    if (!carried->Items.empty()) FCarried = std::move(carried);
 }
 
 void TThumbThread::ListFiles() {
@@ -312,8 +390,8 @@ void TThumbThread::ReadCache() {
         while (!Terminated() && cache.NextEntry(entry)) {
             if (entry.Offset <= 0) continue;
             const int index = next < FFiles.Count() && FFiles[next].Name == entry.Name
-                            ? next
-                            : FFiles.Find(entry.Name);
+                                  ? next
+                                  : FFiles.Find(entry.Name);
             next = index + 1;
             // A removed file is skipped, and so is a changed one.
             if (index >= 0 && !taken[static_cast<std::size_t>(index)] &&
@@ -543,7 +621,7 @@ void TThumbThread::Deliver(int index, TThumbInfo& made, std::int32_t key) {
     if (OnThumb) Synchronize([&] { OnThumb(*this, index); });
 }
 
-void TThumbThread::WriteCache() {
+bool TThumbThread::WriteCache() {
     // The records taken over first, then the made ones in file order, whatever the order in
     // which they were made: the file is the same as a load in file order writes.
     std::vector<TThumbCachePiece> records;
@@ -561,8 +639,8 @@ void TThumbThread::WriteCache() {
         const TThumbFile& file = FFiles[i];
         // A record past 32-bit offsets is not kept; its file is made again next time.
         if (file.Record != TThumbFile::rcMade || offset + file.Length > kLimit) continue;
-        records.emplace_back(made.subspan(static_cast<std::size_t>(file.At),
-                                          static_cast<std::size_t>(file.Length)));
+        records.emplace_back(
+            made.subspan(static_cast<std::size_t>(file.At), static_cast<std::size_t>(file.Length)));
         offsets[static_cast<std::size_t>(i)] = offset;
         offset += file.Length;
     }
@@ -570,17 +648,19 @@ void TThumbThread::WriteCache() {
     for (int i = 0; i < FFiles.Count(); ++i) {
         const std::int64_t at = offsets[static_cast<std::size_t>(i)];
         if (at > 0)
-            entries.push_back(
-                TThumbCacheEntry{FFiles[i].FileDate, static_cast<std::int32_t>(at), FFiles[i].Name});
+            entries.push_back(TThumbCacheEntry{FFiles[i].FileDate, static_cast<std::int32_t>(at),
+                                               FFiles[i].Name});
     }
     try {
         // A plain Terminate lets the write finish; a shutdown abandons it, removing the
         // temporary file.
         WriteThumbCache(CacheFileName(FDirectory), ThumbWidth, ThumbHeight, records, entries,
                         ShutdownToken());
+        return true;
     } catch (const std::exception&) {
         // A read-only folder, a full medium, an old cache file changed underneath or a
         // shutdown: the cache stays as it was, and the thumbnails are made again next time.
+        return false;
     }
 }
 

@@ -7,6 +7,7 @@
 #include "thumbs/thumb_info.h"
 #include "thumbs/thumb_maker.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -69,6 +70,24 @@ private:
     std::vector<TThumbFile> FItems;
 };
 
+// Records made by earlier loads of a folder that its cache file does not hold yet, because
+// the file was not written after them. A later load takes a record whose file is unchanged
+// instead of making it again.
+struct TThumbCarry {
+    struct TItem {
+        std::string Name;
+        std::int32_t FileDate = -1;  // the date the record is kept under
+        std::int64_t At = 0;         // in Records
+        std::int64_t Length = 0;
+    };
+    int ThumbWidth = 0;
+    int ThumbHeight = 0;
+    std::vector<std::uint8_t> Records;  // back to back, as AppendThumbRecord writes them
+    std::vector<TItem> Items;           // sorted by name (plain byte order)
+    // The item of a name, or null.
+    const TItem* Find(const std::string& name) const;
+};
+
 // Runs once per folder load. Created suspended on the main thread; the receiver sets the
 // members below, then calls Resume. It frees itself when done. OnFileList and OnThumb run
 // on the main thread while the worker waits (see TThread::Synchronize); a receiver that
@@ -90,6 +109,15 @@ public:
     // The files on screen, made first and then the rest in file order; entries are still
     // delivered once each, and the cache file written at the end is the same.
     std::shared_ptr<TThumbPriority> Visible;
+    // Records of earlier loads that the cache file lacks; taken for unchanged files.
+    std::shared_ptr<const TThumbCarry> Carry;
+    // Whether the cache file is written when the load made or took records it lacks. Without
+    // it those records are handed back through Carried() instead, for a later load to write.
+    // Any thread may switch it on while the load runs, until the body has ended.
+    std::atomic<bool> WriteCacheFile{true};
+    // Whether files without a record are made; without it the load only gathers what the
+    // cache file and Carry hold (and writes the cache file).
+    bool MakeMissing = true;
 
     std::function<void(TThumbThread& sender, const std::vector<std::string>& list)> OnFileList;
     // Info holds the entry and Index its file; the handler takes the thumbnail over
@@ -101,6 +129,10 @@ public:
     const TThumbFileList& Files() const { return FFiles; }
     bool FromCache() const { return FFromCache; }
     bool Changed() const { return FChanged; }
+    // Once the body has ended (in OnTerminate): whether the cache file was written, and the
+    // records the cache file lacks when it was not (null when there are none).
+    bool CacheWritten() const { return FCacheWritten; }
+    const std::shared_ptr<const TThumbCarry>& Carried() const { return FCarried; }
     TThumbInfo Info;
 
     // The cache file of a folder path that ends in "/".
@@ -112,13 +144,18 @@ protected:
 private:
     void ListFiles();
     void ReadCache();
+    // Takes the records of Carry for the files that no cache record was taken for.
+    void TakeCarried();
     void MakeThumbnails();
     // The number of workers for `pieces` pieces of work.
     int Workers(int pieces) const;
     // Makes the entry of the file at `index` into `info`, and `key` the date to keep it under.
     void MakeOne(int index, TThumbInfo& info, std::int32_t& key);
     void Deliver(int index, TThumbInfo& info, std::int32_t key);
-    void WriteCache();
+    // False when the file could not be written.
+    bool WriteCache();
+    // Hands the records this load made or took from Carry back through Carried().
+    void KeepCarried();
 
     std::string FDirectory;
     int FIndex = 0;
@@ -133,6 +170,8 @@ private:
     std::unique_ptr<TMemoryStream> FCache;
     bool FChanged = false;
     bool FFromCache = false;
+    bool FCacheWritten = false;
+    std::shared_ptr<const TThumbCarry> FCarried;
 };
 
 }  // namespace pix

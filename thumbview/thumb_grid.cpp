@@ -3,6 +3,7 @@
 
 #include "platform/file_system.h"
 #include "platform/gui/dib_qimage.h"
+#include "thumbs/thumb_cache.h"
 #include "thumbs/thumb_maker.h"
 #include "thumbs/thumb_thread.h"
 
@@ -13,6 +14,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
 
 namespace pix {
 namespace {
@@ -40,6 +44,10 @@ void DrawOutline(QPainter& painter, int left, int top, int right, int bottom, co
     painter.setPen(second);
     if (bottom > top) painter.drawLine(right, top, right, bottom - 1);
     if (right > left) painter.drawLine(right, bottom, left + 1, bottom);
+}
+
+std::string WithSlash(const std::string& directory) {
+    return directory.empty() || directory.back() != '/' ? directory + '/' : directory;
 }
 
 // Removes the last character, keeping a surrogate pair whole.
@@ -76,11 +84,24 @@ TLwThumbGrid::TLwThumbGrid(QWidget* parent)
     SetColCount(1);
     SetRowCount(1);
     ComputeCellSize();
+    FFollowTimer.setSingleShot(true);
+    QObject::connect(&FFollowTimer, &QTimer::timeout, this, [this] { FollowChange(); });
+    FFlushTimer.setSingleShot(true);
+    QObject::connect(&FFlushTimer, &QTimer::timeout, this, [this] {
+        if (FThread != nullptr)
+            FThread->WriteCacheFile = true;
+        else if (FCarry)
+            StartFlush(FDirectory, std::exchange(FCarry, nullptr));
+    });
 }
 
-// FTarget is declared last and so destroyed first: a thread's call arriving during or after the
-// destruction is dropped; no thread holds anything else of the grid.
-TLwThumbGrid::~TLwThumbGrid() = default;
+// The monitor goes first, dropping a report on its way. FTarget is declared last and so
+// destroyed next: a thread's call arriving during or after the destruction is dropped; no
+// thread holds anything else of the grid.
+TLwThumbGrid::~TLwThumbGrid() {
+    FMonitor.reset();
+    FThread = nullptr;
+}
 
 void TLwThumbGrid::ComputeCellSize() {
     FFrameWidth = 2 * FFrameBorder + FThumbWidth + 4;
@@ -121,40 +142,127 @@ void TLwThumbGrid::SetCellBorder(int value) {
 
 void TLwThumbGrid::SetDirectory(const std::string& value) {
     if (value == FDirectory) return;
+    FlushCache();
     FDirectory = value;
+    FLastWrite = std::chrono::steady_clock::now();
     ReloadDirectory(false);
+}
+
+void TLwThumbGrid::FlushCache() {
+    FFlushTimer.stop();
+    if (FThread != nullptr)
+        FThread->WriteCacheFile = true;  // it took the carried records over
+    else if (FCarry)
+        StartFlush(FDirectory, FCarry);
+    FCarry.reset();
+}
+
+void TLwThumbGrid::WatchDirectory() {
+    if (FMonitor && FMonitor->Path == FDirectory && !FMonitor->Failed()) return;
+    FMonitor.reset();
+    if (FDirectory.empty()) return;
+    FMonitor = std::make_unique<TDiscMonitorThread>(
+        static_cast<TMonitoredNode*>(this), FDirectory,
+        FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_ATTRIBUTES | FILE_NOTIFY_CHANGE_SIZE |
+            FILE_NOTIFY_CHANGE_LAST_WRITE);
+    // The grid's own cache file, with the temporary names it is written under.
+    FMonitor->IgnoredNames = {kThumbCacheName};
+    FMonitor->Resume();
+}
+
+void TLwThumbGrid::FolderChanged(TDiscMonitorThread& sender) {
+    if (&sender == FMonitor.get()) ScheduleFollow();
+}
+
+void TLwThumbGrid::ScheduleFollow() {
+    if (FFollowTimer.isActive()) return;
+    const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - FLastReload);
+    FFollowTimer.start(std::max(FFollowTimes.Settle, FFollowTimes.ReloadEvery - since));
+}
+
+void TLwThumbGrid::FollowChange() {
+    if (FThread != nullptr) {
+        // The running load ends first, handing on what it made; its end starts this one.
+        FFollowPending = true;
+        if (std::chrono::steady_clock::now() - FLastWrite < FFollowTimes.WriteEvery)
+            FThread->WriteCacheFile = false;
+        FThread->Terminate();
+        return;
+    }
+    if (!DirectoryExists(FDirectory)) {
+        // Removed or renamed: nothing of it is shown any more.
+        FCarry.reset();
+        ReloadDirectory(false);
+        if (OnDirGone) OnDirGone();
+        return;
+    }
+    ++FFollowReloads;
+    StartLoad(true);
+    LoadProgress();
+}
+
+void TLwThumbGrid::StartLoad(bool follow) {
+    ++FGeneration;
+    FLastReload = std::chrono::steady_clock::now();
+    FFollowing = follow;
+    FFollowPending = false;
+    FKeepName.clear();
+    if (follow && FFileIndex >= 0 && static_cast<std::size_t>(FFileIndex) < FFiles.size())
+        FKeepName = FFiles[static_cast<std::size_t>(FFileIndex)];
+    auto thread = std::make_unique<TThumbThread>(FDirectory);
+    thread->Generation = FGeneration;
+    thread->ThumbWidth = FThumbWidth;
+    thread->ThumbHeight = FThumbHeight;
+    thread->Carry = FCarry;
+    // A reload that follows a change writes the cache file only when the last write is old
+    // enough; the others write it as a folder's load always has.
+    thread->WriteCacheFile = !follow || FLastReload - FLastWrite >= FFollowTimes.WriteEvery;
+    // Each load has its own: a thread still ending never sees the next load's screen.
+    FVisible = std::make_shared<TThumbPriority>();
+    thread->Visible = FVisible;
+    thread->SetSyncTarget(FTarget);
+    thread->OnFileList = [this](TThumbThread& sender, const std::vector<std::string>& list) {
+        ThreadFileList(sender, list);
+    };
+    thread->OnThumb = [this](TThumbThread& sender, int index) { ThreadNewThumb(sender, index); };
+    thread->OnTerminate = [this](TThread& sender) {
+        ThreadEnded(static_cast<const TThumbThread&>(sender));
+    };
+    FThread = thread.get();
+    // The thread frees itself when its body has ended.
+    thread.release()->Resume();
+}
+
+void TLwThumbGrid::StartFlush(const std::string& directory,
+                              std::shared_ptr<const TThumbCarry> carry) {
+    if (directory.empty() || !carry) return;
+    auto thread = std::make_unique<TThumbThread>(directory);
+    thread->ThumbWidth = carry->ThumbWidth;
+    thread->ThumbHeight = carry->ThumbHeight;
+    thread->Carry = std::move(carry);
+    thread->MakeMissing = false;
+    // Nothing comes back: the cache file is all it makes.
+    thread.release()->Resume();
 }
 
 void TLwThumbGrid::ReloadDirectory(bool keepPosition) {
     TWaitCursor wait;
     FKeepPosition = keepPosition;
+    FFollowTimer.stop();
+    FFollowPending = false;
+    // A load that runs on writes what it has instead of handing it to this one.
+    if (FThread != nullptr) FThread->WriteCacheFile = true;
+    FThread = nullptr;
     // Files keeps the old names until the new list arrives; meanwhile every cell maps to -1.
     FThumbs.Clear();
     FPixmaps.clear();
     FDrawn.clear();
     FLoading = false;
     FLoadedCount = 0;
+    WatchDirectory();
     if (!FDirectory.empty() && DirectoryExists(FDirectory)) {
-        ++FGeneration;
-        auto thread = std::make_unique<TThumbThread>(FDirectory);
-        thread->Generation = FGeneration;
-        thread->ThumbWidth = FThumbWidth;
-        thread->ThumbHeight = FThumbHeight;
-        // Each load has its own: a thread still ending never sees the next load's screen.
-        FVisible = std::make_shared<TThumbPriority>();
-        thread->Visible = FVisible;
-        thread->SetSyncTarget(FTarget);
-        thread->OnFileList = [this](TThumbThread& sender, const std::vector<std::string>& list) {
-            ThreadFileList(sender, list);
-        };
-        thread->OnThumb = [this](TThumbThread& sender, int index) {
-            ThreadNewThumb(sender, index);
-        };
-        thread->OnTerminate = [this](TThread& sender) {
-            ThreadEnded(static_cast<const TThumbThread&>(sender));
-        };
-        // The thread frees itself when its body has ended.
-        thread.release()->Resume();
+        StartLoad(false);
     } else {
         // No folder has no files: the names go too, so that Files and Thumbs stay in step.
         FFiles.clear();
@@ -174,6 +282,26 @@ void TLwThumbGrid::LoadProgress() {
 }
 
 void TLwThumbGrid::ThreadEnded(const TThumbThread& sender) {
+    const bool current = &sender == FThread;
+    if (current) FThread = nullptr;
+    if (sender.CacheWritten() && sender.Directory() == WithSlash(FDirectory))
+        FLastWrite = std::chrono::steady_clock::now();
+    if (current) {
+        // What the cache file still lacks waits for the next load, or the next write.
+        FCarry = sender.Carried();
+        if (FCarry) {
+            const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
+                FLastWrite + FFollowTimes.WriteEvery - std::chrono::steady_clock::now());
+            FFlushTimer.start(std::max(wait, std::chrono::milliseconds(0)));
+        }
+    } else if (sender.Carried()) {
+        // A load of a folder the grid has left, or one a reload replaced.
+        StartFlush(sender.Directory(), sender.Carried());
+    }
+    if (current && FFollowPending) {
+        FFollowPending = false;
+        ScheduleFollow();
+    }
     if (sender.Generation != FGeneration || !FLoading) return;
     FLoading = false;
     LoadProgress();
@@ -186,11 +314,45 @@ void TLwThumbGrid::ThreadFileList(TThumbThread& sender, const std::vector<std::s
         return;
     }
     try {
+        // A reload that follows a change keeps each remaining file's entry and picture until
+        // its entry arrives again; the others start empty.
+        TThumbList thumbs;
+        std::vector<QPixmap> pixmaps(list.size());
+        std::vector<int> drawn;
+        FKept.assign(list.size(), false);
+        std::unordered_map<std::string_view, int> before;
+        if (FFollowing) {
+            for (std::size_t i = 0;
+                 i < FFiles.size() && i < static_cast<std::size_t>(FThumbs.Count()); ++i)
+                before.emplace(FFiles[i], static_cast<int>(i));
+        }
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            auto info = std::make_unique<TThumbInfo>();
+            const auto old = before.find(list[i]);
+            if (old != before.end()) {
+                info->TakeFrom(FThumbs.Items(old->second));
+                FKept[i] = true;
+                const auto slot = static_cast<std::size_t>(old->second);
+                if (slot < FPixmaps.size() && !FPixmaps[slot].isNull()) {
+                    pixmaps[i] = std::move(FPixmaps[slot]);
+                    drawn.push_back(static_cast<int>(i));
+                }
+            }
+            thumbs.Add(std::move(info));
+        }
+        // The selected file keeps its selection where it moved to; when it went, its place
+        // passes to its neighbour as after a deletion, and the owner hears of it.
+        bool selectionMoved = false;
+        if (FFollowing && !FKeepName.empty()) {
+            const auto at = std::find(list.begin(), list.end(), FKeepName);
+            const int index = at != list.end() ? static_cast<int>(at - list.begin()) : FFileIndex;
+            selectionMoved = at == list.end() || index != FFileIndex;
+            FFileIndex = index;
+        }
         FFiles = list;
-        FThumbs.Clear();
-        for (std::size_t i = 0; i < list.size(); ++i) FThumbs.Add(std::make_unique<TThumbInfo>());
-        FPixmaps.assign(list.size(), QPixmap());
-        FDrawn.clear();
+        FThumbs = std::move(thumbs);
+        FPixmaps = std::move(pixmaps);
+        FDrawn = std::move(drawn);
         if (list.empty()) {
             SetColCount(1);
             SetRowCount(1);
@@ -200,11 +362,14 @@ void TLwThumbGrid::ThreadFileList(TThumbThread& sender, const std::vector<std::s
             SetColCount(cols);
             SetRowCount(static_cast<int>((std::int64_t{count} + cols - 1) / cols));
         }
-        if (!FKeepPosition) {
+        if (!FKeepPosition && !FFollowing) {
             FFileIndex = -1;
             SetTopRow(0);
         }
+        if (selectionMoved && OnDirChange) OnDirChange();
         SelectFileIndex(FFileIndex);
+        // The entry of a moved selection is announced again when it arrives.
+        if (selectionMoved && FFileIndex >= 0) FKept[static_cast<std::size_t>(FFileIndex)] = false;
         ShowVisibleCells();
         viewport()->update();
         FLoading = true;
@@ -227,6 +392,12 @@ void TLwThumbGrid::ThreadNewThumb(TThumbThread& sender, int index) {
         if (index < 0 || index >= FThumbs.Count()) return;
         FThumbs.Items(index).TakeFrom(sender.Info);
         ++FLoadedCount;
+        const auto slot = static_cast<std::size_t>(index);
+        if (slot < FKept.size() && FKept[slot] && sender.FromCache()) {
+            // The same entry as shown, read again from the cache: its picture stays.
+            LoadProgress();
+            return;
+        }
         if (static_cast<std::size_t>(index) < FPixmaps.size())
             FPixmaps[static_cast<std::size_t>(index)] = QPixmap();
         if (IsFileIndexVisible(index)) InvalidateCell(index % ColCount(), index / ColCount());

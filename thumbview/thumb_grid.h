@@ -2,13 +2,17 @@
 // The grid of a folder's thumbnails: one framed cell per image file, named underneath.
 #pragma once
 
+#include "thumbview/custom_grid.h"
+
+#include "platform/disc_monitor.h"
 #include "platform/thread.h"
 #include "thumbs/thumb_info.h"
-#include "thumbview/custom_grid.h"
 
 #include <QPixmap>
 #include <QString>
+#include <QTimer>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -20,6 +24,7 @@ namespace pix {
 
 class TThumbPriority;
 class TThumbThread;
+struct TThumbCarry;
 
 // A name fitted into a cell's text strip.
 struct TFittedText {
@@ -42,7 +47,15 @@ QColor ColorOfColorRef(std::uint32_t colorRef);
 // generation thread whose file list and entries the grid takes over as they come; the
 // columns follow the control's width and a file index c + r × ColCount addresses cell
 // (c, r), Files() and Thumbs() alike.
-class TLwThumbGrid : public TCustomGrid {
+//
+// The grid follows its folder while it shows it: files added, written, renamed or removed
+// reload it, keeping the selected file (or, when that went, its position) and the top row,
+// at most once a second while changes go on. Such a reload reuses what the grid has: cells
+// keep their pictures until their entries arrive again, and only new or changed files are
+// made. Because each write of the cache file rewrites it whole, reloads write it at most
+// every 30 seconds; what they made meanwhile is carried from load to load, and written when
+// the grid leaves the folder, at FlushCache, or once the changes have rested.
+class TLwThumbGrid : public TCustomGrid, private TMonitoredNode {
 public:
     explicit TLwThumbGrid(QWidget* parent = nullptr);
     ~TLwThumbGrid() override;
@@ -73,6 +86,19 @@ public:
     // Starts a new load of Directory; with keepPosition the selected index (clamped to the
     // new number of files) and the top row stay.
     void ReloadDirectory(bool keepPosition);
+    // Writes the folder's cache file now when reloads left records for it (a thread does
+    // it; the program's end waits for it as for a load). Before the program ends.
+    void FlushCache();
+
+    // How the grid follows its folder; tests and benchmarks shorten the times.
+    struct TFollowTimes {
+        std::chrono::milliseconds Settle{200};        // from a change to its reload at least
+        std::chrono::milliseconds ReloadEvery{1000};  // between the starts of two reloads
+        std::chrono::milliseconds WriteEvery{30000};  // between two writes of the cache file
+    };
+    void SetFollowTimes(const TFollowTimes& times) { FFollowTimes = times; }
+    // Reloads started because the folder changed.
+    int FollowReloads() const { return FFollowReloads; }
 
     TThumbList& Thumbs() { return FThumbs; }
     const TThumbList& Thumbs() const { return FThumbs; }
@@ -92,8 +118,11 @@ public:
     bool IsFileIndexVisible(int index) const;
     bool CellAtPoint(int x, int y, int& col, int& row) const { return MouseToCell(x, y, col, row); }
 
-    // The folder was loaded, reloaded or cleared.
+    // The folder was loaded, reloaded or cleared. A reload that follows the folder raises it
+    // only when the selected file went.
     std::function<void()> OnDirChange;
+    // The folder itself was removed or renamed: the grid is empty now.
+    std::function<void()> OnDirGone;
     // The entry of a file has arrived.
     std::function<void(int fileIndex)> OnNewThumb;
     // Loading or LoadedCount changed: a load started or ended, its list or an entry came.
@@ -111,6 +140,16 @@ protected:
     void TopLeftChanged() override;
 
 private:
+    // A change reported by the folder's monitor.
+    void FolderChanged(TDiscMonitorThread& sender) override;
+    // Watches Directory (again), or nothing for an empty one.
+    void WatchDirectory();
+    void ScheduleFollow();
+    void FollowChange();
+    // Starts the load of Directory; `follow` for a reload caused by a change.
+    void StartLoad(bool follow);
+    // Writes the carried records into `directory`'s cache file on a thread of its own.
+    void StartFlush(const std::string& directory, std::shared_ptr<const TThumbCarry> carry);
     // The thread of the load makes the cells on screen first.
     void ShowVisibleCells();
     // Drops the pixels of cells far from the screen once many cells have them.
@@ -148,6 +187,22 @@ private:
     std::recursive_mutex FListLock;
     std::recursive_mutex FThumbLock;
     bool FKeepPosition = false;
+
+    // Following the folder.
+    std::unique_ptr<TDiscMonitorThread> FMonitor;
+    QTimer FFollowTimer;
+    QTimer FFlushTimer;
+    TFollowTimes FFollowTimes;
+    std::chrono::steady_clock::time_point FLastReload;
+    std::chrono::steady_clock::time_point FLastWrite;
+    bool FFollowPending = false;  // a change waits for the running load to end
+    bool FFollowing = false;      // the current load follows a change
+    std::string FKeepName;        // the selected file when that load started
+    std::vector<bool> FKept;      // per file of that load: its entry was kept from before
+    int FFollowReloads = 0;
+    std::shared_ptr<const TThumbCarry> FCarry;
+    // The thread of the current load until its end is reported; null when none runs.
+    TThumbThread* FThread = nullptr;
     // Threads call in through this; once it is gone their calls are dropped.
     TSyncTarget FTarget;
 };

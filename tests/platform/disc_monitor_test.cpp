@@ -80,6 +80,7 @@ TEST_F(DiscMonitorTest, WritesIgnoredNamesAndTheFolderItself) {
     monitor->Resume();
     std::this_thread::sleep_for(50ms);
     test::WriteFile(dir + "/pixorama.dtd", "bb");
+    test::WriteFile(dir + "/pixorama.dtd.tmp", "bb");
     EXPECT_FALSE(Reported(300ms));
     test::WriteFile(dir + "/image.tif", "bb");
     EXPECT_TRUE(Reported());
