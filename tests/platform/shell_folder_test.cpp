@@ -21,6 +21,7 @@ namespace {
 //   pics/img2/a/  pics/img10/.x/  pics/img10/f  pics/.hidden/  pics/.hfile  pics/file.txt
 //   pics/link -> img2
 //   cmp/: folders b_dir, files img2 img10 IMG3 a.txt A.txt x01 x1 s1 s2 big.txt b.png a.tif
+//         and two names that are not UTF-8
 class ShellFolderTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -38,7 +39,7 @@ protected:
         for (const char* file :
              {"/Desktop/note.txt", "/pics/img10/f", "/pics/.hfile", "/pics/file.txt", "/cmp/img2",
               "/cmp/img10", "/cmp/IMG3", "/cmp/a.txt", "/cmp/A.txt", "/cmp/x01", "/cmp/x1",
-              "/cmp/s1", "/cmp/s2", "/cmp/b.png", "/cmp/a.tif"})
+              "/cmp/s1", "/cmp/s2", "/cmp/b.png", "/cmp/a.tif", "/cmp/\xfe", "/cmp/\xff"})
             std::ofstream(Home + file) << "x";
         std::ofstream(Home + "/cmp/big.txt") << "0123456789";
         symlink("img2", (Home + "/pics/link").c_str());
@@ -50,7 +51,10 @@ protected:
     }
     static void TearDownTestSuite() {
         std::system(("rm -rf '" + Root + "'").c_str());
-        setenv("HOME", OldHome.c_str(), 1);
+        if (OldHome.empty())
+            unsetenv("HOME");
+        else
+            setenv("HOME", OldHome.c_str(), 1);
     }
 
     static std::shared_ptr<TShellFolder> Bind(const std::string& path) {
@@ -181,6 +185,7 @@ TEST_F(ShellFolderTest, CompareIdsSortsNaturallyAndTotally) {
         {0, "A.txt", "a.txt", -1}, {0, "x01", "x1", -1},     {0, "img2", "img2", 0},
         {1, "big.txt", "s1", 1},   {1, "s1", "s2", -1},      {1, "b_dir", "s1", -1},
         {2, "b.png", "a.tif", -1}, {2, "a.txt", "s1", 1},    {3, "s1", "s2", 1},
+        {0, "img2", "\xff", -1},   {0, "\xfe", "\xff", -1},  // not UTF-8
     };
     for (const auto& row : rows) {
         const TItemIdList a({Item(*cmp, row.A)});
