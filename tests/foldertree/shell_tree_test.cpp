@@ -161,6 +161,21 @@ TEST_F(ShellTreeTest, RefreshFollowsTheDiskAndKeepsTheSelection) {
     EXPECT_EQ(FSeen, At("a"));
 }
 
+TEST_F(ShellTreeTest, AnEditRenamesTheFolder) {
+    FTree->SetUpdAutoThread(false);
+    TShellnode* c = Node("c");
+    c->setData(0, Qt::EditRole, QString("0first"));
+    EXPECT_TRUE(fs::is_directory(At("0first")));
+    EXPECT_EQ(Names(FTree->RootNode()), (TNames{"0first", "a", "B"}));  // sorted again
+    EXPECT_EQ(SHGetPathFromIDList(c->AbsolutePIDL), At("0first"));
+    c->setData(0, Qt::EditRole, QString("a"));  // taken: nothing changes
+    EXPECT_EQ(c->text(0), "0first");
+    FTree->SetReadOnly(true);
+    c->setData(0, Qt::EditRole, QString("zz"));
+    EXPECT_EQ(Names(FTree->RootNode()), (TNames{"0first", "a", "B"}));
+    EXPECT_TRUE(fs::is_directory(At("0first")));
+}
+
 struct TFileCase {
     const char* Mask;
     bool MaskUse;
