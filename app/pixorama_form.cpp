@@ -75,6 +75,10 @@ TPixorama::TPixorama(const std::string& startArgument, QWidget* parent)
     FPanel1->setHandleWidth(3);
     FShellTree = new TFolderTree(FPanel1);
     FShellTree->setObjectName("ShellTree");
+    FShellTree->SetShowVirtualFolders(false);
+    FShellTree->SetReadOnly(true);
+    FShellTree->setRootIsDecorated(false);
+    FShellTree->setIndentation(19);
     FMemo = new QTextEdit(FPanel1);
     FMemo->setReadOnly(true);
     FMemo->setLineWrapMode(QTextEdit::NoWrap);

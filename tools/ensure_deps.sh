@@ -9,6 +9,7 @@ packages=(
     libjpeg62-turbo-dev zlib1g-dev
     libgtest-dev libbenchmark-dev libtiff-dev libpng-dev
     python3 python3-pil libjpeg-turbo-progs libtiff-tools xvfb xauth xdotool
+    adwaita-icon-theme
     "$@"
 )
 
