@@ -236,22 +236,40 @@ private:
 
 }  // namespace
 
+// The monitor's share of the notification instance, held from construction on.
+struct TDiscMonitorThread::TWatch {
+    TSubscription Sub;
+    bool Added = false;
+    ~TWatch() {
+        if (Added) TNotifier::Instance().Remove(Sub);
+        if (Sub.Event >= 0) close(Sub.Event);
+    }
+};
+
 TDiscMonitorThread::TDiscMonitorThread(TMonitoredNode* node, const std::string& path,
-                                       std::uint32_t filter)
-    : Node(node), Path(path), FFilter(filter) {
+                                       std::uint32_t filter, std::vector<std::string> ignoredNames)
+    : Node(node), Path(path), IgnoredNames(std::move(ignoredNames)), FFilter(filter) {
     Watcher = true;
     FStopEvent = MakeEvent();
     try {
         FFilterEvent = MakeEvent();
+        FWatch = std::make_unique<TWatch>();
+        FWatch->Sub.Event = MakeEvent();
     } catch (...) {
         close(FStopEvent);
+        if (FFilterEvent >= 0) close(FFilterEvent);
         throw;
     }
+    FWatch->Sub.Filter = filter;
+    FWatch->Sub.Ignored = &IgnoredNames;
+    // A folder that cannot be watched ends the thread as soon as it runs.
+    FWatch->Added = TNotifier::Instance().Add(FWatch->Sub, Path);
 }
 
 TDiscMonitorThread::~TDiscMonitorThread() {
     Signal(FStopEvent);
     StopAndWait();
+    FWatch.reset();
     close(FStopEvent);
     close(FFilterEvent);
 }
@@ -263,21 +281,13 @@ void TDiscMonitorThread::SetFilter(std::uint32_t value) {
 void TDiscMonitorThread::Execute() {
     // Terminate (also the program's shutdown of all threads) ends the wait.
     const std::stop_callback wake(StopToken(), [this] { Signal(FStopEvent); });
-    const int notification = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (notification < 0) {
+    if (!FWatch->Added) {
         FFailed = true;
         return;
     }
-    TSubscription sub;
-    sub.Event = notification;
-    sub.Filter = FFilter.load();
-    sub.Ignored = &IgnoredNames;
     TNotifier& notifier = TNotifier::Instance();
-    if (!notifier.Add(sub, Path)) {
-        close(notification);
-        FFailed = true;
-        return;
-    }
+    TSubscription& sub = FWatch->Sub;
+    const int notification = sub.Event;
     pollfd fds[3] = {{FStopEvent, POLLIN, 0}, {FFilterEvent, POLLIN, 0}, {notification, POLLIN, 0}};
     while (!Terminated()) {
         if (poll(fds, 3, -1) < 0) {
@@ -300,8 +310,6 @@ void TDiscMonitorThread::Execute() {
             });
         }
     }
-    notifier.Remove(sub);
-    close(notification);
 }
 
 }  // namespace pix

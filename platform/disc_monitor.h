@@ -40,11 +40,15 @@ protected:
 };
 
 // Watches one folder, shallow (not its subfolders). Created suspended on the main thread;
-// the owner calls Resume once and destroys it on the main thread. A change report reaches
-// Node through Synchronize; the folder's own removal or renaming is always reported.
+// the owner calls Resume once and destroys it on the main thread. The watch starts with the
+// constructor, so a change made after it and before Resume is still reported. A change
+// report reaches Node through Synchronize; the folder's own removal or renaming is always
+// reported. Changes of entries whose names begin with one of `ignoredNames` are not (a file
+// the owner writes into the folder itself, with its temporary names, say).
 class TDiscMonitorThread : public TThread {
 public:
-    TDiscMonitorThread(TMonitoredNode* node, const std::string& path, std::uint32_t filter);
+    TDiscMonitorThread(TMonitoredNode* node, const std::string& path, std::uint32_t filter,
+                       std::vector<std::string> ignoredNames = {});
     // Stops the thread and waits for it without running the application's events: a report
     // still on its way is dropped and never reaches Node.
     ~TDiscMonitorThread() override;
@@ -57,14 +61,14 @@ public:
     // The folder could not be watched (it is missing or no folder, or the system's limit on
     // watches is reached); the thread has ended and is not revived.
     bool Failed() const { return FFailed.load(); }
-    // Changes of entries whose names begin with one of these are not reported (a file the
-    // owner writes into the folder itself, with its temporary names, say). Set before Resume.
-    std::vector<std::string> IgnoredNames;
+    const std::vector<std::string> IgnoredNames;
 
 protected:
     void Execute() override;
 
 private:
+    struct TWatch;
+    std::unique_ptr<TWatch> FWatch;
     std::atomic<std::uint32_t> FFilter;
     std::atomic<bool> FFailed{false};
     int FStopEvent = -1;

@@ -19,6 +19,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
+#include <stop_token>
 #include <vector>
 
 namespace pix {
@@ -305,6 +306,11 @@ public:
 
 protected:
     void Execute() override {
+        // Terminate (also the program's end of all threads) ends the wait.
+        const std::stop_callback wake(StopToken(), [this] {
+            const std::uint64_t one = 1;
+            (void)!write(FStopFd, &one, sizeof one);
+        });
         while (!Terminated()) {
             pollfd fds[2] = {{FTableFd, POLLPRI, 0}, {FStopFd, POLLIN, 0}};
             if (poll(fds, 2, -1) < 0) {
@@ -353,6 +359,7 @@ TMountMonitor::TMountMonitor(std::function<void()> onChange) : FState(std::make_
     }
     FState->Watch = std::make_unique<TMountWatchThread>(tableFd, stopFd, FState->Reporter);
     FState->Watch->SetSyncTarget(FState->Target);
+    FState->Watch->Watcher = true;
     FState->Watch->Resume();
 }
 

@@ -164,9 +164,9 @@ void TLwThumbGrid::WatchDirectory() {
     FMonitor = std::make_unique<TDiscMonitorThread>(
         static_cast<TMonitoredNode*>(this), FDirectory,
         FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_ATTRIBUTES | FILE_NOTIFY_CHANGE_SIZE |
-            FILE_NOTIFY_CHANGE_LAST_WRITE);
-    // The grid's own cache file, with the temporary names it is written under.
-    FMonitor->IgnoredNames = {kThumbCacheName};
+            FILE_NOTIFY_CHANGE_LAST_WRITE,
+        // The grid's own cache file, with the temporary names it is written under.
+        std::vector<std::string>{kThumbCacheName});
     FMonitor->Resume();
 }
 

@@ -4,6 +4,8 @@
 #include "test_support.h"
 #include "thread_support.h"
 
+#include "platform/shell_folder.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -32,8 +34,6 @@ protected:
     std::unique_ptr<TDiscMonitorThread> Watch(const std::string& path, std::uint32_t filter) {
         auto monitor = std::make_unique<TDiscMonitorThread>(&FNode, path, filter);
         monitor->Resume();
-        // The watch is set up on the monitor's thread; give it a moment before changing.
-        std::this_thread::sleep_for(50ms);
         return monitor;
     }
     // Waits until a report arrives; after `quiet` without one, false.
@@ -61,7 +61,7 @@ TEST_F(DiscMonitorTest, ReportsWhatTheFilterAsksForAndTakesANewFilterWhileRunnin
     EXPECT_FALSE(Reported(300ms));
 
     monitor->SetFilter(FILE_NOTIFY_CHANGE_DIR_NAME | FILE_NOTIFY_CHANGE_FILE_NAME);
-    std::this_thread::sleep_for(50ms);
+    std::this_thread::sleep_for(50ms);  // the new filter reaches the running thread
     fs::rename(dir + "/file.tif", dir + "/renamed.tif");
     EXPECT_TRUE(Reported());
     EXPECT_FALSE(monitor->Failed());
@@ -75,10 +75,9 @@ TEST_F(DiscMonitorTest, WritesIgnoredNamesAndTheFolderItself) {
     test::WriteFile(dir + "/image.tif", "a");
     test::WriteFile(dir + "/pixorama.dtd", "a");
     auto monitor = std::make_unique<TDiscMonitorThread>(
-        &FNode, dir, FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE);
-    monitor->IgnoredNames = {"pixorama.dtd"};
+        &FNode, dir, FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE,
+        std::vector<std::string>{"pixorama.dtd"});
     monitor->Resume();
-    std::this_thread::sleep_for(50ms);
     test::WriteFile(dir + "/pixorama.dtd", "bb");
     test::WriteFile(dir + "/pixorama.dtd.tmp", "bb");
     EXPECT_FALSE(Reported(300ms));
@@ -111,7 +110,6 @@ TEST_F(DiscMonitorTest, ManyMonitorsShareTheNotificationInstance) {
         monitors.push_back(std::make_unique<TDiscMonitorThread>(&nodes[i], dir, 2));
         monitors.back()->Resume();
     }
-    std::this_thread::sleep_for(200ms);
     fs::create_directory(FDir.Path().string() + "/d0/new");
     fs::create_directory(FDir.Path().string() + "/d150/new");
     EXPECT_TRUE(test::WaitUntil([&] {
@@ -136,6 +134,19 @@ TEST_F(DiscMonitorTest, DestroyingAMonitorDropsItsPendingReport) {
         QCoreApplication::processEvents();
         EXPECT_EQ(FNode.Reports, 0);
     }
+}
+
+}  // namespace
+}  // namespace pix
+
+namespace pix {
+namespace {
+
+// The program's end stops every thread, also watchers blocked in their waits.
+TEST_F(DiscMonitorTest, TheProgramsEndStopsWatchers) {
+    auto monitor = Watch(FDir.Path().string(), 6);
+    TMountMonitor mounts([] {});
+    EXPECT_TRUE(TThread::FinishAll(5000));
 }
 
 }  // namespace
