@@ -319,19 +319,20 @@ void TLwThumbGrid::ThreadFileList(TThumbThread& sender, const std::vector<std::s
         TThumbList thumbs;
         std::vector<QPixmap> pixmaps(list.size());
         std::vector<int> drawn;
-        FKept.assign(list.size(), false);
+        std::vector<bool> arrived(list.size(), false);
         std::unordered_map<std::string_view, int> before;
         if (FFollowing) {
-            for (std::size_t i = 0;
-                 i < FFiles.size() && i < static_cast<std::size_t>(FThumbs.Count()); ++i)
-                before.emplace(FFiles[i], static_cast<int>(i));
+            const std::size_t count = std::min(
+                {FFiles.size(), FArrived.size(), static_cast<std::size_t>(FThumbs.Count())});
+            for (std::size_t i = 0; i < count; ++i)
+                if (FArrived[i]) before.emplace(FFiles[i], static_cast<int>(i));
         }
         for (std::size_t i = 0; i < list.size(); ++i) {
             auto info = std::make_unique<TThumbInfo>();
             const auto old = before.find(list[i]);
             if (old != before.end()) {
                 info->TakeFrom(FThumbs.Items(old->second));
-                FKept[i] = true;
+                arrived[i] = true;
                 const auto slot = static_cast<std::size_t>(old->second);
                 if (slot < FPixmaps.size() && !FPixmaps[slot].isNull()) {
                     pixmaps[i] = std::move(FPixmaps[slot]);
@@ -350,6 +351,8 @@ void TLwThumbGrid::ThreadFileList(TThumbThread& sender, const std::vector<std::s
             FFileIndex = index;
         }
         FFiles = list;
+        FKept = arrived;
+        FArrived = std::move(arrived);
         FThumbs = std::move(thumbs);
         FPixmaps = std::move(pixmaps);
         FDrawn = std::move(drawn);
@@ -393,6 +396,7 @@ void TLwThumbGrid::ThreadNewThumb(TThumbThread& sender, int index) {
         FThumbs.Items(index).TakeFrom(sender.Info);
         ++FLoadedCount;
         const auto slot = static_cast<std::size_t>(index);
+        if (slot < FArrived.size()) FArrived[slot] = true;
         if (slot < FKept.size() && FKept[slot] && sender.FromCache()) {
             // The same entry as shown, read again from the cache: its picture stays.
             LoadProgress();

@@ -198,7 +198,10 @@ private:
     bool FFollowPending = false;  // a change waits for the running load to end
     bool FFollowing = false;      // the current load follows a change
     std::string FKeepName;        // the selected file when that load started
-    std::vector<bool> FKept;      // per file of that load: its entry was kept from before
+    // Per file of the current list: its entry has arrived (in this load, or kept from the
+    // one before), and it was kept from before.
+    std::vector<bool> FArrived;
+    std::vector<bool> FKept;
     int FFollowReloads = 0;
     std::shared_ptr<const TThumbCarry> FCarry;
     // The thread of the current load until its end is reported; null when none runs.

@@ -1,18 +1,20 @@
 // SPDX-License-Identifier: MIT
 #include "thumbview/thumb_grid.h"
 
+#include "formats/bmp_picture.h"
 #include "gui_support.h"
 #include "test_support.h"
 #include "thread_support.h"
 
-#include "formats/bmp_picture.h"
 #include "platform/error.h"
+#include "thumbs/thumb_cache.h"
 
 #include <QImage>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -492,6 +494,130 @@ INSTANTIATE_TEST_SUITE_P(
                       TCacheChangeCase{"CutShort", TCacheChangeCase::CutShort, false},
                       TCacheChangeCase{"Rewritten", TCacheChangeCase::Rewritten, false}),
     [](const auto& info) { return std::string(info.param.Name); });
+
+// The grid follows its folder: quick times, and no cache write while changes go on.
+class ThumbGridFollowTest : public ThumbGridTest {
+protected:
+    void SetUp() override {
+        ThumbGridTest::SetUp();
+        FGrid.SetFollowTimes(
+            {std::chrono::milliseconds(30), std::chrono::milliseconds(150), std::chrono::hours(1)});
+        FGrid.OnNewThumb = [this](int index) {
+            FArrivedNames.insert(FGrid.Files()[static_cast<std::size_t>(index)]);
+        };
+        FGrid.resize(500, 300);
+    }
+    // Waits until the grid shows exactly `names`, each with its entry, and no load runs.
+    bool Shows(std::vector<std::string> names) {
+        std::sort(names.begin(), names.end());
+        return WaitUntil([&] {
+            if (FGrid.Loading() || FGrid.Files() != names) return false;
+            for (int i = 0; i < FGrid.Thumbs().Count(); ++i)
+                if (!FGrid.Thumbs().Items(i).Thumbnail) return false;
+            return TThread::RunningCount() == 0;
+        });
+    }
+    std::string Selected() const {
+        const int index = FGrid.FileIndex();
+        return index < 0 ? std::string() : FGrid.Files()[static_cast<std::size_t>(index)];
+    }
+    std::set<std::string> FArrivedNames;
+};
+
+TEST_F(ThumbGridFollowTest, FilesAddedRewrittenRenamedAndRemovedWhileShown) {
+    namespace fs = std::filesystem;
+    const auto names = WritePictures(FDir, 5);  // f00 .. f04
+    for (const auto& name : names)
+        fs::last_write_time(FDir.File(name),
+                            fs::file_time_type::clock::now() - std::chrono::hours(1));
+    Load(FDir.Path().string());
+    const std::string cache = FDir.File("pixorama.dtd");
+    const auto written = fs::last_write_time(cache);
+    FGrid.SelectFileIndex(2);
+    FArrivedNames.clear();
+    const int dirChanges = FDirChanges;
+
+    // Files are dated back, so that their entries can be kept: one written within the last
+    // 2 seconds is made again at each load.
+    const auto dateBack = [&](const std::string& name, std::chrono::minutes age) {
+        fs::last_write_time(FDir.File(name), fs::file_time_type::clock::now() - age);
+    };
+    // A new file before the selection: the selection stays on its file, which moved.
+    WritePictures(FDir, 1, "a");
+    dateBack("a00.bmp", std::chrono::minutes(60));
+    ASSERT_TRUE(Shows({"a00.bmp", "f00.bmp", "f01.bmp", "f02.bmp", "f03.bmp", "f04.bmp"}));
+    EXPECT_EQ(Selected(), "f02.bmp");
+    EXPECT_EQ(FDirChanges, dirChanges + 1);
+    // Rewritten as a larger picture: made again.
+    {
+        TBmpPicture picture(32, 24, pkGray256);
+        std::memset(picture.Bits(), 90, static_cast<std::size_t>(picture.ImageSize()));
+        picture.SaveToFile(FDir.File("f04.bmp"));
+        dateBack("f04.bmp", std::chrono::minutes(30));
+    }
+    ASSERT_TRUE(WaitUntil([&] {
+        return !FGrid.Loading() && FGrid.Thumbs().Count() == 6 &&
+               FGrid.Thumbs().Items(5).Width == 32;
+    }));
+    fs::rename(FDir.File("f01.bmp"), FDir.File("z99.bmp"));
+    ASSERT_TRUE(Shows({"a00.bmp", "f00.bmp", "f02.bmp", "f03.bmp", "f04.bmp", "z99.bmp"}));
+    EXPECT_EQ(Selected(), "f02.bmp");
+    // The selected file goes: its neighbour takes its place, as after a delete.
+    fs::remove(FDir.File("f02.bmp"));
+    ASSERT_TRUE(Shows({"a00.bmp", "f00.bmp", "f03.bmp", "f04.bmp", "z99.bmp"}));
+    EXPECT_EQ(Selected(), "f03.bmp");
+    EXPECT_EQ(FGrid.FileIndex(), 2);
+    EXPECT_GE(FGrid.FollowReloads(), 4);
+    // Only new, changed and newly selected entries were announced; unchanged ones stayed.
+    EXPECT_EQ(FArrivedNames.count("f00.bmp"), 0u);
+    EXPECT_EQ(FArrivedNames.count("a00.bmp"), 1u);
+    EXPECT_EQ(FArrivedNames.count("z99.bmp"), 1u);
+
+    // No reload wrote the cache file; leaving the folder writes what they made.
+    EXPECT_EQ(fs::last_write_time(cache), written);
+    test::TTempDir other;
+    FGrid.SetDirectory(other.Path().string());
+    ASSERT_TRUE(AllThreadsEnded());
+    TThumbCacheReader reader;
+    ASSERT_TRUE(reader.Open(cache, FGrid.ThumbWidth(), FGrid.ThumbHeight()));
+    std::set<std::string> cached;
+    for (TThumbCacheEntry entry; reader.NextEntry(entry);) cached.insert(entry.Name);
+    EXPECT_EQ(cached,
+              (std::set<std::string>{"a00.bmp", "f00.bmp", "f03.bmp", "f04.bmp", "z99.bmp"}));
+}
+
+// A burst of new files reloads the grid at most once per reload period.
+TEST_F(ThumbGridFollowTest, ABurstOfFilesGivesFewReloads) {
+    Load(FDir.Path().string());
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<std::string> names;
+    for (int i = 0; i < 5; ++i) {
+        const auto batch = WritePictures(FDir, 100, "b" + std::to_string(i));
+        names.insert(names.end(), batch.begin(), batch.end());
+        QCoreApplication::processEvents();
+    }
+    const auto written = std::chrono::steady_clock::now();
+    ASSERT_TRUE(Shows(names));
+    const auto periods = (written - start) / std::chrono::milliseconds(150);
+    EXPECT_LE(FGrid.FollowReloads(), periods + 3);
+    EXPECT_GE(FGrid.FollowReloads(), 1);
+}
+
+TEST_F(ThumbGridFollowTest, TheFolderRemovedEmptiesTheGrid) {
+    namespace fs = std::filesystem;
+    const fs::path dir = FDir.Path() / "shown";
+    fs::create_directory(dir);
+    test::TTempDir pictures;
+    for (const auto& name : WritePictures(pictures, 3)) fs::copy(pictures.File(name), dir / name);
+    int gone = 0;
+    FGrid.OnDirGone = [&] { ++gone; };
+    Load(dir.string());
+    ASSERT_EQ(FGrid.Files().size(), 3u);
+    fs::rename(dir, FDir.Path() / "renamed");
+    ASSERT_TRUE(WaitUntil([&] { return gone == 1; }));
+    EXPECT_TRUE(FGrid.Files().empty());
+    EXPECT_EQ(FGrid.Thumbs().Count(), 0);
+}
 
 struct TFitCase {
     const char* Name;
