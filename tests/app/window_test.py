@@ -13,8 +13,9 @@ main window's title, the delete question's title and the About box that Help, Ab
 as the window system shows them, then the window must close on Alt+X, on a first start and
 on a second one that takes the file's entry from the cache. Prints the seconds from the key
 to the end of the process. Then a jump to the end of an uncached folder of 2520 files must
-show its cells filled before the folder is done, and Enter on the 16-bit sample, with no
-imaging application to be found, must open it in pixorama-view. `--close-only` makes the one
+show its cells filled before the folder is done, Enter on the 16-bit sample, with no
+imaging application to be found, must open it in pixorama-view, and a picture copied into
+the shown folder must show within 2 s without a refresh. `--close-only` makes the one
 measurement of the first start, waiting at most SECONDS for the end. `--signals` needs no
 display: the program (on the offscreen platform) must end with status 0 on SIGINT and
 SIGTERM while it makes thumbnails, leaving no temporary cache file and the old cache in
@@ -208,6 +209,58 @@ def check_jump_to_end(program, tmp):
         print("jump: %.1f cells filled 1.5 s after Ctrl+End, folder done: %s" % (cells, done))
         check(not done, "jump: the whole folder was made before the check")
         check(cells >= 6, "jump: only %.1f cells filled on screen" % cells)
+    finally:
+        if process.poll() is None:
+            process.terminate()
+            try:
+                process.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+
+
+def check_live_folder(program, tmp):
+    """The shown folder is followed without F2: a picture copied into it shows within 2 s,
+    and when the folder itself is removed the window moves to its parent."""
+    try:
+        from PIL import Image, ImageGrab
+    except ImportError:
+        print("live: not checked, needs python3-pil")
+        return
+    parent = os.path.join(tmp, "live")
+    folder = os.path.join(parent, "shown")
+    os.makedirs(folder)
+    first = os.path.join(folder, "a.bmp")
+    Image.new("L", (400, 300), 90).save(first, "BMP")
+    stamp = time.time() - 3600
+    os.utime(first, (stamp, stamp))
+    env = dict(os.environ, QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=os.path.join(tmp, "run"),
+               PIXORAMA_REGISTRY_DIR=os.path.join(tmp, "registry-live"))
+    os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700, exist_ok=True)
+    process = subprocess.Popen([program, first], env=env)
+    try:
+        window = wait_until(lambda: window_named(
+            process.pid, lambda n: n == "Pixorama 1.0 - " + first), 30)
+        if not check(window, "live: no main window showing " + first):
+            return
+        time.sleep(1)
+        grey = 150  # the new picture's grey, which nothing else on screen has
+        Image.new("L", (400, 300), grey).save(os.path.join(folder, "b.tmp"), "BMP")
+        os.rename(os.path.join(folder, "b.tmp"), os.path.join(folder, "b.bmp"))
+        copied = time.monotonic()
+
+        def shown():
+            shot = ImageGrab.grab(xdisplay=None).convert("RGB")
+            return sum(1 for p in shot.getdata() if p == (grey, grey, grey)) >= 111 * 83 * 0.9
+
+        seen = wait_until(shown, 5)
+        print("live: the new picture %s after %.2f s" % ("showed" if seen else "did not show",
+                                                         time.monotonic() - copied))
+        check(seen and time.monotonic() - copied < 2.5,
+              "live: a picture copied into the shown folder did not show within 2 s")
+        shutil.rmtree(folder)
+        check(wait_until(lambda: xdotool("getwindowname", window) == "Pixorama 1.0 - " + parent, 5),
+              "live: the window did not move to the parent of the removed folder")
     finally:
         if process.poll() is None:
             process.terminate()
@@ -486,6 +539,7 @@ def main():
         check_long_file(program, tmp)
         check_jump_to_end(program, tmp)
         check_enter_opens_viewer(program, tmp)
+        check_live_folder(program, tmp)
     for failure in failures:
         print("FAIL:", failure)
     return 1 if failures else 0
