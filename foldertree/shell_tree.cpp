@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <new>
+#include <system_error>
 
 namespace pix {
 namespace {
@@ -634,8 +635,14 @@ void TShellTree::StartMonitor(TShellnode* node) {
     node->Monitored = true;  // never a second one, even when this one fails
     const std::string path = SHGetPathFromIDList(node->AbsolutePIDL);
     if (path.empty()) return;
-    node->Monitor = std::make_unique<TDiscMonitorThread>(node, path, FChangeFilter);
-    node->Monitor->Resume();
+    try {
+        node->Monitor = std::make_unique<TDiscMonitorThread>(node, path, FChangeFilter);
+        node->Monitor->Resume();
+    } catch (const std::system_error&) {
+        // No thread could be started (the system's limit): the folder is not watched, as
+        // one that cannot be watched; a refresh still reads it.
+        node->Monitor.reset();
+    }
 }
 
 // ---- expanding and refreshing ----

@@ -17,25 +17,33 @@
 namespace pix {
 namespace {
 
-// Raises an event: the next wait on it returns at once.
+// Raises an event of the notifier's own (its reader's stop).
 void Signal(int fd) {
     const std::uint64_t one = 1;
     while (write(fd, &one, sizeof one) < 0 && errno == EINTR) {
     }
 }
 
-// Takes an event back down, so that the next wait blocks again.
-void Drain(int fd) {
-    std::uint64_t count;
-    while (read(fd, &count, sizeof count) < 0 && errno == EINTR) {
-    }
-}
+// A monitor's three events (stop, filter, change) as bits of one word that its thread waits
+// on: no descriptor per monitor, so that thousands of listed folders do not use up the
+// process's descriptors.
+enum : std::uint32_t { evStop = 1, evFilter = 2, evChange = 4 };
 
-int MakeEvent() {
-    const int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (fd < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
-    return fd;
-}
+struct TEvents {
+    std::atomic<std::uint32_t> Raised{0};
+    void Raise(std::uint32_t events) {
+        Raised.fetch_or(events);
+        Raised.notify_one();
+    }
+    // Blocks until an event is raised and takes all that are.
+    std::uint32_t Wait() {
+        for (;;) {
+            const std::uint32_t events = Raised.exchange(0);
+            if (events != 0) return events;
+            Raised.wait(0);
+        }
+    }
+};
 
 constexpr std::uint32_t kNameEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO;
 constexpr std::uint32_t kWriteEvents = IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB;
@@ -70,8 +78,8 @@ bool Concerns(std::uint32_t filter, std::uint32_t mask) {
 
 // One monitor's share of the process's notification instance.
 struct TSubscription {
-    int Watch = -1;  // the system's watch, -1 once it has gone
-    int Event = -1;  // raised for each change that concerns the monitor
+    int Watch = -1;             // the system's watch, -1 once it has gone
+    TEvents* Events = nullptr;  // evChange is raised for each change that concerns it
     std::uint32_t Filter = 0;
     const std::vector<std::string>* Ignored = nullptr;
 };
@@ -206,7 +214,7 @@ private:
         if ((event.mask & IN_Q_OVERFLOW) != 0) {
             // Events were lost: every monitor looks again.
             for (const auto& [watch, subs] : FWatches)
-                for (TSubscription* sub : subs) Signal(sub->Event);
+                for (TSubscription* sub : subs) sub->Events->Raise(evChange);
             return;
         }
         const auto at = FWatches.find(event.wd);
@@ -216,7 +224,7 @@ private:
                 std::any_of(sub->Ignored->begin(), sub->Ignored->end(),
                             [&](const std::string& prefix) { return name.starts_with(prefix); }))
                 continue;
-            if (Concerns(sub->Filter, event.mask)) Signal(sub->Event);
+            if (Concerns(sub->Filter, event.mask)) sub->Events->Raise(evChange);
         }
         if ((event.mask & IN_IGNORED) != 0) {
             // The system dropped the watch (the folder was removed or unmounted).
@@ -236,30 +244,26 @@ private:
 
 }  // namespace
 
-// The monitor's share of the notification instance, held from construction on.
+// The monitor's events and its share of the notification instance, held from construction
+// on.
 struct TDiscMonitorThread::TWatch {
+    TEvents Events;
     TSubscription Sub;
     bool Added = false;
     ~TWatch() {
         if (Added) TNotifier::Instance().Remove(Sub);
-        if (Sub.Event >= 0) close(Sub.Event);
     }
 };
 
 TDiscMonitorThread::TDiscMonitorThread(TMonitoredNode* node, const std::string& path,
                                        std::uint32_t filter, std::vector<std::string> ignoredNames)
-    : Node(node), Path(path), IgnoredNames(std::move(ignoredNames)), FFilter(filter) {
+    : Node(node),
+      Path(path),
+      IgnoredNames(std::move(ignoredNames)),
+      FWatch(std::make_unique<TWatch>()),
+      FFilter(filter) {
     Watcher = true;
-    FStopEvent = MakeEvent();
-    try {
-        FFilterEvent = MakeEvent();
-        FWatch = std::make_unique<TWatch>();
-        FWatch->Sub.Event = MakeEvent();
-    } catch (...) {
-        close(FStopEvent);
-        if (FFilterEvent >= 0) close(FFilterEvent);
-        throw;
-    }
+    FWatch->Sub.Events = &FWatch->Events;
     FWatch->Sub.Filter = filter;
     FWatch->Sub.Ignored = &IgnoredNames;
     // A folder that cannot be watched ends the thread as soon as it runs.
@@ -267,44 +271,33 @@ TDiscMonitorThread::TDiscMonitorThread(TMonitoredNode* node, const std::string& 
 }
 
 TDiscMonitorThread::~TDiscMonitorThread() {
-    Signal(FStopEvent);
+    FWatch->Events.Raise(evStop);
     StopAndWait();
-    FWatch.reset();
-    close(FStopEvent);
-    close(FFilterEvent);
 }
 
 void TDiscMonitorThread::SetFilter(std::uint32_t value) {
-    if (FFilter.exchange(value) != value) Signal(FFilterEvent);
+    if (FFilter.exchange(value) != value) FWatch->Events.Raise(evFilter);
 }
 
 void TDiscMonitorThread::Execute() {
-    // Terminate (also the program's shutdown of all threads) ends the wait.
-    const std::stop_callback wake(StopToken(), [this] { Signal(FStopEvent); });
+    TEvents& events = FWatch->Events;
+    // Terminate (also the program's end of all threads) ends the wait.
+    const std::stop_callback wake(StopToken(), [&events] { events.Raise(evStop); });
     if (!FWatch->Added) {
         FFailed = true;
         return;
     }
     TNotifier& notifier = TNotifier::Instance();
     TSubscription& sub = FWatch->Sub;
-    const int notification = sub.Event;
-    pollfd fds[3] = {{FStopEvent, POLLIN, 0}, {FFilterEvent, POLLIN, 0}, {notification, POLLIN, 0}};
     while (!Terminated()) {
-        if (poll(fds, 3, -1) < 0) {
-            if (errno == EINTR) continue;
+        const std::uint32_t raised = events.Wait();
+        if ((raised & evStop) != 0) break;
+        if ((raised & evFilter) != 0 && !notifier.Refilter(sub, Path, FFilter.load())) {
+            FFailed = true;
             break;
         }
-        if ((fds[0].revents & POLLIN) != 0) break;
-        if ((fds[1].revents & POLLIN) != 0) {
-            Drain(FFilterEvent);
-            if (!notifier.Refilter(sub, Path, FFilter.load())) {
-                FFailed = true;
-                break;
-            }
-        }
-        if ((fds[2].revents & POLLIN) != 0) {
-            // Changes that come while the report runs raise the event again: one more report.
-            Drain(notification);
+        // Changes that come while the report runs raise the event again: one more report.
+        if ((raised & evChange) != 0) {
             Synchronize([this] {
                 if (!Terminated() && Node != nullptr) Node->FolderChanged(*this);
             });

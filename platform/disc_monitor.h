@@ -2,11 +2,11 @@
 // The change monitor of one folder: a thread that waits for changes on disk and has its
 // node re-read on the main thread.
 //
-// Each monitor blocks in one wait on three signals: its folder's change notification, a stop
-// event and a filter event. The watching itself is shared: one change-notification instance
-// of the process holds the watches of all monitors and passes each change to the monitors of
-// that folder, so that the system's limit on notification instances per user is never
-// reached however many folders are listed.
+// Each monitor blocks in one wait on three events: its folder's change notification, a stop
+// event and a filter event (bits of one word, so that a monitor holds no descriptor). The watching
+// itself is shared: one change-notification instance of the process holds the watches of all
+// monitors and passes each change to the monitors of that folder, so that the system's limit on
+// notification instances per user is never reached however many folders are listed.
 #pragma once
 
 #include "platform/thread.h"
@@ -71,8 +71,6 @@ private:
     std::unique_ptr<TWatch> FWatch;
     std::atomic<std::uint32_t> FFilter;
     std::atomic<bool> FFailed{false};
-    int FStopEvent = -1;
-    int FFilterEvent = -1;
 };
 
 }  // namespace pix
