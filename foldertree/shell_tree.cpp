@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <new>
 #include <system_error>
+#include <unordered_map>
 
 namespace pix {
 namespace {
@@ -465,12 +466,19 @@ void TShellTree::FillNode(TShellnode* node, bool all) {
         TUpdateBracket bracket(*this);
         std::uint32_t flags = FOptions * 32;
         if (node->RelativePIDL.Empty()) flags |= SHCONTF_FOLDERS;
-        for (int i = 0; i < node->childCount(); ++i) node->Child(i)->Seen = false;
+        // The children there are, by their item, so that a folder of thousands is read
+        // again in one pass.
+        std::unordered_multimap<TItemId, TShellnode*> existing;
+        for (int i = 0; i < node->childCount(); ++i) {
+            TShellnode* child = node->Child(i);
+            child->Seen = false;
+            if (child->RelativePIDL.Count() == 1) existing.emplace(child->RelativePIDL[0], child);
+        }
         if (const std::unique_ptr<TEnumIdList> list = node->Folder->EnumObjects(flags)) {
             list->Reset();
             TItemId item;
             while (list->Next(item))
-                if (AddChild(node, item) && !all) break;
+                if (AddChild(node, item, existing) && !all) break;
         }
         for (int i = node->childCount() - 1; i >= 0; --i)
             if (!node->Child(i)->Seen) delete node->child(i);
@@ -482,13 +490,13 @@ void TShellTree::FillNode(TShellnode* node, bool all) {
 
 // Takes one enumerated item into the node's children, updating the child it already has;
 // false when the item is not listed.
-bool TShellTree::AddChild(TShellnode* node, const TItemId& item) {
+bool TShellTree::AddChild(TShellnode* node, const TItemId& item,
+                          std::unordered_multimap<TItemId, TShellnode*>& existing) {
     const TItemIdList relative({item});
     TShellnode* child = nullptr;
-    for (int i = 0; i < node->childCount() && child == nullptr; ++i) {
-        TShellnode* candidate = node->Child(i);
-        if (!candidate->Seen && candidate->RelativePIDL == relative) {
-            child = candidate;
+    for (auto [at, end] = existing.equal_range(item); at != end && child == nullptr; ++at) {
+        if (!at->second->Seen) {
+            child = at->second;
             child->Seen = true;
         }
     }

@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 #include <tuple>
+#include <unordered_map>
 #include <vector>
 
 class QMenu;
@@ -210,7 +211,8 @@ private:
     void RebuildRoot(bool keepPath);
     bool BindFolder(TShellnode* node);
     void FillNode(TShellnode* node, bool all);
-    bool AddChild(TShellnode* node, const TItemId& item);
+    bool AddChild(TShellnode* node, const TItemId& item,
+                  std::unordered_multimap<TItemId, TShellnode*>& existing);
     void SetHasChildren(TShellnode* node, bool value);
     void DropChildren(TShellnode* node);
     void SetNodeText(TShellnode* node);
