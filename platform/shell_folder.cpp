@@ -420,6 +420,12 @@ TShellIconKind EntryIcon(const std::string& path, bool open) {
 }
 
 // Shared by every folder: lists of several items walk down through the folders.
+// The attributes of a virtual folder (the Desktop, "Computer"), within the request mask.
+bool VirtualFolderAttributes(std::uint32_t& attributes) {
+    attributes &= SFGAO_FOLDER | SFGAO_FILESYSANCESTOR | SFGAO_HASSUBFOLDER;
+    return true;
+}
+
 class TFolderBase : public TShellFolder, public std::enable_shared_from_this<TFolderBase> {
 public:
     int CompareIDs(int column, const TItemIdList& a, const TItemIdList& b) final {
@@ -585,8 +591,7 @@ public:
 
     bool GetAttributesOf(const TItemId& item, std::uint32_t& attributes) override {
         if (item.empty()) {
-            attributes &= SFGAO_FOLDER | SFGAO_FILESYSANCESTOR | SFGAO_HASSUBFOLDER;
-            return true;
+            return VirtualFolderAttributes(attributes);
         }
         const auto decoded = Decode(item);
         if (!decoded) return false;
@@ -671,8 +676,7 @@ public:
 
     bool GetAttributesOf(const TItemId& item, std::uint32_t& attributes) override {
         if (item.empty()) {
-            attributes &= SFGAO_FOLDER | SFGAO_FILESYSANCESTOR | SFGAO_HASSUBFOLDER;
-            return true;
+            return VirtualFolderAttributes(attributes);
         }
         const auto decoded = Decode(item);
         if (!decoded) return false;
@@ -680,8 +684,7 @@ public:
             case itHome:
                 return PathAttributes(HomeFolder(), "", false, attributes);
             case itComputer:
-                attributes &= SFGAO_FOLDER | SFGAO_FILESYSANCESTOR | SFGAO_HASSUBFOLDER;
-                return true;
+                return VirtualFolderAttributes(attributes);
             case itEntry:
                 if (const auto desktop = DesktopFolder())
                     return PathAttributes(JoinPath(*desktop, decoded->Payload), decoded->Payload,

@@ -54,6 +54,17 @@ def xdotool(*args):
     return done.stdout.strip() if done.returncode == 0 else None
 
 
+def end_process(process):
+    """Asks a program that may still run to end, and kills it after 30 s."""
+    if process.poll() is None:
+        process.terminate()
+        try:
+            process.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+
+
 def wait_until(predicate, seconds):
     end = time.monotonic() + seconds
     while not predicate() and time.monotonic() < end:
@@ -210,13 +221,7 @@ def check_jump_to_end(program, tmp):
         check(not done, "jump: the whole folder was made before the check")
         check(cells >= 6, "jump: only %.1f cells filled on screen" % cells)
     finally:
-        if process.poll() is None:
-            process.terminate()
-            try:
-                process.wait(timeout=30)
-            except subprocess.TimeoutExpired:
-                process.kill()
-                process.wait()
+        end_process(process)
 
 
 def check_live_folder(program, tmp):
@@ -262,13 +267,7 @@ def check_live_folder(program, tmp):
         check(wait_until(lambda: xdotool("getwindowname", window) == "Pixorama 1.0 - " + parent, 5),
               "live: the window did not move to the parent of the removed folder")
     finally:
-        if process.poll() is None:
-            process.terminate()
-            try:
-                process.wait(timeout=30)
-            except subprocess.TimeoutExpired:
-                process.kill()
-                process.wait()
+        end_process(process)
 
 
 def check_enter_opens_viewer(program, tmp):
