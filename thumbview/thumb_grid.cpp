@@ -88,10 +88,16 @@ TLwThumbGrid::TLwThumbGrid(QWidget* parent)
     QObject::connect(&FFollowTimer, &QTimer::timeout, this, [this] { FollowChange(); });
     FFlushTimer.setSingleShot(true);
     QObject::connect(&FFlushTimer, &QTimer::timeout, this, [this] {
-        if (FThread != nullptr)
+        if (FThread != nullptr) {
             FThread->WriteCacheFile = true;
-        else if (FCarry)
-            StartFlush(FDirectory, std::exchange(FCarry, nullptr));
+        } else if (FCarry && !FCarryFlushing) {
+            // A reload that starts before this write has ended reads the cache file as it
+            // was: it still takes the carried records instead of making their files again,
+            // and counts this write as the last one instead of writing the file once more.
+            StartFlush(FDirectory, FCarry);
+            FCarryFlushing = true;
+            FLastWrite = std::chrono::steady_clock::now();
+        }
     });
 }
 
@@ -152,9 +158,10 @@ void TLwThumbGrid::FlushCache() {
     FFlushTimer.stop();
     if (FThread != nullptr)
         FThread->WriteCacheFile = true;  // it took the carried records over
-    else if (FCarry)
+    else if (FCarry && !FCarryFlushing)
         StartFlush(FDirectory, FCarry);
     FCarry.reset();
+    FCarryFlushing = false;
 }
 
 void TLwThumbGrid::WatchDirectory() {
@@ -193,6 +200,7 @@ void TLwThumbGrid::FollowChange() {
     if (!DirectoryExists(FDirectory)) {
         // Removed or renamed: nothing of it is shown any more.
         FCarry.reset();
+        FCarryFlushing = false;
         ReloadDirectory(false);
         if (OnDirGone) OnDirGone();
         return;
@@ -289,6 +297,7 @@ void TLwThumbGrid::ThreadEnded(const TThumbThread& sender) {
     if (current) {
         // What the cache file still lacks waits for the next load, or the next write.
         FCarry = sender.Carried();
+        FCarryFlushing = false;
         if (FCarry) {
             const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
                 FLastWrite + FFollowTimes.WriteEvery - std::chrono::steady_clock::now());

@@ -204,6 +204,7 @@ private:
     std::vector<bool> FKept;
     int FFollowReloads = 0;
     std::shared_ptr<const TThumbCarry> FCarry;
+    bool FCarryFlushing = false;  // a flush writes FCarry; reloads take it until it has ended
     // The thread of the current load until its end is reported; null when none runs.
     TThumbThread* FThread = nullptr;
     // Threads call in through this; once it is gone their calls are dropped.
