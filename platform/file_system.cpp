@@ -75,13 +75,15 @@ TFileDate DateOfStatus(const struct stat& st) {
     TFileDate date;
     if (S_ISDIR(st.st_mode)) return date;
     date.Exists = true;
-    timespec now {};
+    timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
     constexpr std::int64_t kNs = 1000000000;
     constexpr std::int64_t kDosStepNs = 2 * kNs;
     const std::int64_t age = (static_cast<std::int64_t>(now.tv_sec) - st.st_mtim.tv_sec) * kNs +
                              (now.tv_nsec - st.st_mtim.tv_nsec);
     date.Settled = age >= kDosStepNs;
+    date.Stamp = static_cast<std::int64_t>(st.st_mtim.tv_sec) * kNs + st.st_mtim.tv_nsec;
+    date.Size = static_cast<std::int64_t>(st.st_size);
     const std::time_t mtime = st.st_mtime;
     std::tm local{};
     if (localtime_r(&mtime, &local) == nullptr) return date;
@@ -89,8 +91,8 @@ TFileDate DateOfStatus(const struct stat& st) {
     // The packed form holds 1980 to 2107 only.
     if (year < 1980 || year > 2107) return date;
     date.InDosRange = true;
-    date.Age = PackDosDateTime({year, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                                local.tm_min, std::min(local.tm_sec, 59)});
+    date.Age = PackDosDateTime({year, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+                                std::min(local.tm_sec, 59)});
     return date;
 }
 

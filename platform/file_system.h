@@ -27,6 +27,10 @@ struct TFileDate {
     // future: a later write gets another Age. A file written within the last step may
     // change again without its Age changing.
     bool Settled = false;
+    // The last-write time in nanoseconds since 1970 and the size: what a file of the same
+    // name must still have to be the same file where Age cannot tell (within the last step).
+    std::int64_t Stamp = 0;
+    std::int64_t Size = -1;
 };
 TFileDate ReadFileDate(const std::string& fileName);
 

@@ -94,6 +94,7 @@ struct TSlot {
     TThumbInfo Info;
     bool Ok = false;
     std::int32_t Key = -1;
+    TFileDate Date;
 };
 
 // Whether a cache entry's date still stands for the file. A -1 stands for a missing file
@@ -101,6 +102,17 @@ struct TSlot {
 // such a file is not made again at every visit.
 bool DateMatches(std::int32_t stored, const TFileDate& date) {
     return date.Exists && stored == date.Age;
+}
+
+// Whether a carried record still stands for the file: by its date as the cache file keeps
+// it, or for a file written within the last 2 seconds (kept under a date no file has) by its
+// exact time and size. A time without its fraction of a second comes from a file system
+// that keeps whole seconds, where a write within the same second would go unseen.
+bool CarryMatches(const TThumbCarry::TItem& item, const TFileDate& date) {
+    if (DateMatches(item.FileDate, date)) return true;
+    constexpr std::int64_t kNs = 1000000000;
+    return date.Exists && item.Size >= 0 && item.Stamp % kNs != 0 && item.Stamp == date.Stamp &&
+           item.Size == date.Size;
 }
 
 // The date kept for an entry made from the file dated `date`. A file written within the
@@ -309,7 +321,7 @@ void TThumbThread::TakeCarried() {
         TThumbFile& file = FFiles[index];
         if (file.Record != TThumbFile::rcNone) continue;
         const TThumbCarry::TItem* item = carry.Find(file.Name);
-        if (item == nullptr || !DateMatches(item->FileDate, dates.Read(file.Name))) continue;
+        if (item == nullptr || !CarryMatches(*item, dates.Read(file.Name))) continue;
         const std::int64_t at = FCache->Size();
         FCache->Seek(0, soFromEnd);
         FCache->Write(carry.Records.data() + item->At, item->Length);
@@ -317,6 +329,8 @@ void TThumbThread::TakeCarried() {
         file.At = at;
         file.Length = item->Length;
         file.FileDate = item->FileDate;
+        file.Stamp = item->Stamp;
+        file.Size = item->Size;
         FChanged = true;
         taken.push_back(index);
     }
@@ -351,7 +365,8 @@ void TThumbThread::KeepCarried() {
     for (int i = 0; i < FFiles.Count(); ++i) {
         const TThumbFile& file = FFiles[i];
         if (file.Record == TThumbFile::rcMade)
-            carried->Items.push_back({file.Name, file.FileDate, file.At, file.Length});
+            carried->Items.push_back(
+                {file.Name, file.FileDate, file.At, file.Length, file.Stamp, file.Size});
     }
     std::sort(
         carried->Items.begin(), carried->Items.end(),
@@ -555,19 +570,20 @@ void TThumbThread::MakeThumbnails() {
     const int workers = Workers(count);
     RunInOrder(
         count, workers, 2 * workers, [this] { return Terminated(); }, pick,
-        [&](int index, TSlot& slot) { MakeOne(index, slot.Info, slot.Key); },
+        [&](int index, TSlot& slot) { MakeOne(index, slot.Info, slot.Key, slot.Date); },
         [&](int index, TSlot& slot) {
             FIndex = index;
-            Deliver(index, slot.Info, slot.Key);
+            Deliver(index, slot.Info, slot.Key, slot.Date);
             return true;
         });
 }
 
-void TThumbThread::MakeOne(int index, TThumbInfo& info, std::int32_t& key) {
+void TThumbThread::MakeOne(int index, TThumbInfo& info, std::int32_t& key, TFileDate& date) {
     const std::string path = FDirectory + FFiles[index].Name;
     // The date read before the file is decoded: a file that is written on afterwards gets
     // a new date and is made again next time.
-    key = CacheKey(ReadFileDate(path));
+    date = ReadFileDate(path);
+    key = CacheKey(date);
     try {
         // The first bytes tell whether the file can be a picture of its kind at all; only
         // then is it read whole, and only once the memory it takes is free.
@@ -601,7 +617,7 @@ void TThumbThread::MakeOne(int index, TThumbInfo& info, std::int32_t& key) {
     }
 }
 
-void TThumbThread::Deliver(int index, TThumbInfo& made, std::int32_t key) {
+void TThumbThread::Deliver(int index, TThumbInfo& made, std::int32_t key, const TFileDate& date) {
     if (!made.Thumbnail) return;
     FChanged = true;
     Info.Clear();
@@ -614,6 +630,8 @@ void TThumbThread::Deliver(int index, TThumbInfo& made, std::int32_t key) {
         file.At = at;
         file.Length = FCache->Size() - at;
         file.FileDate = key;
+        file.Stamp = date.Stamp;
+        file.Size = date.Size;
     } catch (const std::exception&) {
         file.Record = TThumbFile::rcNone;  // not kept in the cache file; made again next time
     }

@@ -3,6 +3,7 @@
 // entries the folder's cache file still holds for unchanged files, then freshly made ones.
 #pragma once
 
+#include "platform/file_system.h"
 #include "platform/thread.h"
 #include "thumbs/thumb_info.h"
 #include "thumbs/thumb_maker.h"
@@ -35,6 +36,9 @@ struct TThumbFile {
     std::int64_t At = 0;
     std::int64_t Length = 0;     // the record's size
     std::int32_t FileDate = -1;  // the date the record is kept under in the new cache file
+    // For a record this load made: the file's time and size when it was read.
+    std::int64_t Stamp = 0;
+    std::int64_t Size = -1;
 };
 
 // The range of file indices the grid shows, which the thread makes before the others.
@@ -79,6 +83,11 @@ struct TThumbCarry {
         std::int32_t FileDate = -1;  // the date the record is kept under
         std::int64_t At = 0;         // in Records
         std::int64_t Length = 0;
+        // The file's last-write time (nanoseconds) and size when the record was made: a
+        // file written within the last 2 seconds, whose date the cache cannot trust yet, is
+        // still known unchanged while both stay.
+        std::int64_t Stamp = 0;
+        std::int64_t Size = -1;
     };
     int ThumbWidth = 0;
     int ThumbHeight = 0;
@@ -150,8 +159,9 @@ private:
     // The number of workers for `pieces` pieces of work.
     int Workers(int pieces) const;
     // Makes the entry of the file at `index` into `info`, and `key` the date to keep it under.
-    void MakeOne(int index, TThumbInfo& info, std::int32_t& key);
-    void Deliver(int index, TThumbInfo& info, std::int32_t key);
+    // `date` is the file's date as read before it was decoded.
+    void MakeOne(int index, TThumbInfo& info, std::int32_t& key, TFileDate& date);
+    void Deliver(int index, TThumbInfo& info, std::int32_t key, const TFileDate& date);
     // False when the file could not be written.
     bool WriteCache();
     // Hands the records this load made or took from Carry back through Carried().
