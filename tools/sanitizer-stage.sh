@@ -72,7 +72,7 @@ tsan)
     # count, and every access of our own code is checked.
     export TSAN_OPTIONS="suppressions=$root/tests/tsan.supp:halt_on_error=1:second_deadlock_stack=1:ignore_noninstrumented_modules=1"
     ctest --test-dir build-tsan --output-on-failure --parallel "$jobs" --timeout 900 --no-tests=error \
-        -R '(^|/)(ThreadTest|DiscMonitorTest|ByteBudgetTest|ThumbThreadTest|ThumbThreadWriteFailureTest|ThumbGridTest|ShellTreeMonitorTest|PixoramaFormTest|ViewerTest)\.'
+        -R '(^|/)(ThreadTest|DiscMonitorTest|ByteBudgetTest|ThumbThreadTest|ThumbThreadWriteFailureTest|ThumbGridTest|ThumbGridFollowTest|ShellTreeMonitorTest|ShellTreeVolumes|PixoramaFormTest|ViewerTest)\.'
     ;;
 *)
     echo "usage: $0 asan|fuzz-replay|tsan" >&2
