@@ -198,7 +198,9 @@ void TLwThumbGrid::FollowChange() {
         return;
     }
     if (!DirectoryExists(FDirectory)) {
-        // Removed or renamed: nothing of it is shown any more.
+        // Removed or renamed: nothing of it is shown any more. The watch of a renamed folder
+        // would follow it to its new name; a new one is set up for the path.
+        FMonitor.reset();
         FCarry.reset();
         FCarryFlushing = false;
         ReloadDirectory(false);
