@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs one fuzz target for a while: fuzz/run.sh TARGET SECONDS [libFuzzer options...]
-# TARGET is a name such as tiff, png, psd, bmp, jpeg, thumb_cache, vexa_header, rtf or
-# info_document. The target is built with clang in build-fuzz; new inputs go to
+# TARGET is a name such as tiff, png, psd, bmp, jpeg, thumb_cache, vexa_header, rtf,
+# info_document or dict_file. The target is built with clang in build-fuzz; new inputs go to
 # build-fuzz/corpus-TARGET (the seed corpus in fuzz/corpus stays as it is), and crash, leak
 # and timeout inputs to build-fuzz/artifacts-TARGET. A finding belongs, minimised, in
 # tests/data/crashers/TARGET/, which CTest replays.
