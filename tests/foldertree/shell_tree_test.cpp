@@ -7,7 +7,12 @@
 
 #include "platform/file_system.h"
 
+#include <QApplication>
+#include <QMenu>
+#include <QScrollBar>
 #include <QTest>
+#include <QTimer>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -214,6 +219,59 @@ INSTANTIATE_TEST_SUITE_P(
         TFileCase{"*.*", true, so_Size, so_Ascending, {"A.png", "c.TIF", "b.tif"}},
         TFileCase{"", true, so_Size, so_Descending, {"b.tif", "c.TIF", "A.png"}},
         TFileCase{" ?.PNG ;; readme", true, so_Name, so_Ascending, {"A.png", "README"}}));
+
+// The wheel pages (small deltas add up to a notch); a context menu selects its node while it
+// is open and puts the old selection back without OnChange, unless OnPopupMenu refuses it.
+TEST_F(ShellTreeTest, WheelPagesAndTheContextMenuKeepsTheSelection) {
+    for (int i = 0; i < 60; ++i) fs::create_directory(At("many" + std::to_string(100 + i)));
+    FTree->resize(200, 120);
+    FTree->show();
+    FTree->SetPath(At("B"));
+    const int changes = FChanges;
+    QScrollBar* bar = FTree->verticalScrollBar();
+    bar->setValue(0);
+    const auto wheel = [&](int delta) {
+        QWheelEvent event(QPointF(50, 50), FTree->viewport()->mapToGlobal(QPointF(50, 50)),
+                          QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(FTree->viewport(), &event);
+    };
+    wheel(-60);
+    EXPECT_EQ(bar->value(), 0);
+    wheel(-60);
+    EXPECT_EQ(bar->value(), bar->pageStep());
+    wheel(120);
+    EXPECT_EQ(bar->value(), 0);
+
+    TShellnode* target = Node("c");
+    ASSERT_NE(target, nullptr);
+    QMenu menu;
+    menu.addAction("x");
+    FTree->SetPopupMenuMode(pmm_PopupMenu);
+    FTree->SetPopupMenu(&menu);
+    std::string during;
+    int shown = 0;
+    QObject::connect(&menu, &QMenu::aboutToShow, [&] {
+        ++shown;
+        during = FTree->Path();
+        QTimer::singleShot(0, &menu, &QMenu::close);
+    });
+    bool allow = true;
+    FTree->OnPopupMenu = [&](TShellTree&, TShellnode* node, bool& ok) {
+        EXPECT_EQ(node, target);
+        ok = allow;
+    };
+    const QPoint at = FTree->visualItemRect(target).center();
+    QContextMenuEvent click(QContextMenuEvent::Mouse, at, FTree->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(FTree->viewport(), &click);
+    EXPECT_EQ(shown, 1);
+    EXPECT_EQ(during, At("c"));
+    EXPECT_EQ(FTree->Path(), At("B"));
+    allow = false;
+    QApplication::sendEvent(FTree->viewport(), &click);
+    EXPECT_EQ(shown, 1);
+    EXPECT_EQ(FChanges, changes);
+}
 
 TEST_F(ShellTreeTest, FileMaskListIsTrimmedAndJoined) {
     FTree->SetFileMask(" *.tif ; ;*.png");
