@@ -17,9 +17,9 @@
 #include <map>
 #include <mutex>
 #include <poll.h>
+#include <stop_token>
 #include <sys/eventfd.h>
 #include <unistd.h>
-#include <stop_token>
 #include <vector>
 
 namespace pix {
@@ -120,10 +120,6 @@ bool IsUnder(std::string_view path, std::string_view folder) {
            path[folder.size()] == '/';
 }
 
-bool IsAtOrUnder(std::string_view path, std::string_view folder) {
-    return path == folder || IsUnder(path, folder);
-}
-
 // A path as the kernel writes it: absolute, without empty, "." or ".." parts or a trailing
 // "/". Anything else in a mount table is hostile text.
 bool IsCanonical(std::string_view path) {
@@ -195,6 +191,10 @@ std::vector<TMountEntry> ParseMountInfo(std::string_view text) {
         at = end + 1;
     }
     return entries;
+}
+
+bool IsAtOrUnder(std::string_view path, std::string_view folder) {
+    return path == folder || IsUnder(path, folder);
 }
 
 bool IsNetworkFileSystem(const std::string& fsType) {

@@ -5,6 +5,7 @@
 #include "platform/shell_folder.h"
 
 #include <string>
+#include <string_view>
 
 namespace pix {
 
@@ -15,6 +16,8 @@ std::optional<TMountEntry> FindBrowsableVolume(const std::string& mountPoint);
 // Removable media: mounted by the desktop under /media or /run/media, or a block device that
 // the kernel marks removable.
 bool IsRemovableVolume(const TMountEntry& entry);
+// Whether `path` is `folder` or lies below it; both absolute, without a trailing "/".
+bool IsAtOrUnder(std::string_view path, std::string_view folder);
 // A file system reached over the network.
 bool IsNetworkFileSystem(const std::string& fsType);
 // The drive icon of a volume: network, optical, removable or a fixed disk.

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "platform/shell_folder.h"
 
+#include "platform/file_system.h"
 #include "platform/mount_table.h"
 
 #include <QString>
@@ -102,13 +103,6 @@ std::optional<std::vector<std::string>> SplitAbsolute(std::string_view path) {
     return parts;
 }
 
-std::string JoinPath(const std::string& folder, std::string_view name) {
-    std::string path = folder;
-    if (path.empty() || path.back() != '/') path.push_back('/');
-    path.append(name);
-    return path;
-}
-
 std::string JoinParts(const std::vector<std::string>& parts) {
     std::string path;
     for (const std::string& part : parts) path.append("/").append(part);
@@ -118,16 +112,6 @@ std::string JoinParts(const std::vector<std::string>& parts) {
 std::string Normalised(std::string_view path) {
     const auto parts = SplitAbsolute(path);
     return parts ? JoinParts(*parts) : std::string();
-}
-
-std::string LastPart(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-bool IsAtOrUnder(const std::string& path, const std::string& folder) {
-    if (folder == "/") return true;
-    return path.starts_with(folder) && (path.size() == folder.size() || path[folder.size()] == '/');
 }
 
 int Sign(long long value) { return value < 0 ? -1 : value > 0 ? 1 : 0; }
@@ -189,11 +173,6 @@ TStatus StatusOf(const std::string& path) {
     status.Size = static_cast<long long>(st.st_size);
     status.Modified = st.st_mtim;
     return status;
-}
-
-bool IsFolder(const std::string& path) {
-    struct stat st {};
-    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 struct TDirCloser {
@@ -408,7 +387,7 @@ std::string UserDir(const std::string& home, const std::string& key, const char*
 // home folder itself.
 std::optional<std::string> DesktopFolder(const std::string& home) {
     const std::string desktop = UserDir(home, "XDG_DESKTOP_DIR", "Desktop");
-    if (desktop.empty() || desktop == home || !IsFolder(desktop)) return std::nullopt;
+    if (desktop.empty() || desktop == home || !DirectoryExists(desktop)) return std::nullopt;
     return desktop;
 }
 
@@ -481,7 +460,7 @@ public:
     }
 
     bool GetAttributesOf(const TItemId& item, std::uint32_t& attributes) override {
-        if (item.empty()) return PathAttributes(FPath, LastPart(FPath), false, attributes);
+        if (item.empty()) return PathAttributes(FPath, ExtractFileName(FPath), false, attributes);
         const auto entry = Decode(item);
         if (!entry || entry->Kind != itEntry) return false;
         return PathAttributes(JoinPath(FPath, entry->Payload), entry->Payload, true, attributes);
@@ -492,7 +471,7 @@ public:
         if (item.empty()) {
             if (parsing) return FPath;
             if (FPath == "/") return kFileSystemName;
-            return FPath == HomeFolder() ? kHomeName : LastPart(FPath);
+            return FPath == HomeFolder() ? kHomeName : ExtractFileName(FPath);
         }
         const auto entry = Decode(item);
         if (!entry || entry->Kind != itEntry) return std::nullopt;
@@ -524,7 +503,7 @@ public:
         const auto entry = Decode(item);
         if (!entry || entry->Kind != itEntry) return nullptr;
         std::string child = JoinPath(path, entry->Payload);
-        if (!IsFolder(child)) return nullptr;
+        if (!DirectoryExists(child)) return nullptr;
         return std::make_shared<TFsFolder>(std::move(child));
     }
 
@@ -580,7 +559,7 @@ public:
         if ((flags & SHCONTF_FOLDERS) != 0) {
             items.push_back(MakeItem(itRoot));
             for (const TMountEntry& volume : BrowsableVolumes()) {
-                if (LastPart(volume.MountPoint).starts_with(".") &&
+                if (ExtractFileName(volume.MountPoint).starts_with(".") &&
                     (flags & SHCONTF_INCLUDEHIDDEN) == 0)
                     continue;
                 items.push_back(MakeItem(itVolume, volume.MountPoint));
@@ -600,7 +579,8 @@ public:
         const auto volume = FindBrowsableVolume(decoded->Payload);
         if (!volume) return false;
         const std::uint32_t mask = attributes;
-        if (!PathAttributes(volume->MountPoint, LastPart(volume->MountPoint), false, attributes))
+        if (!PathAttributes(volume->MountPoint, ExtractFileName(volume->MountPoint), false,
+                            attributes))
             return false;
         if ((mask & SFGAO_REMOVABLE) != 0 && IsRemovableVolume(*volume))
             attributes |= SFGAO_REMOVABLE;
@@ -614,7 +594,7 @@ public:
         if (!decoded) return std::nullopt;
         if (decoded->Kind == itRoot) return parsing ? "/" : kFileSystemName;
         if (decoded->Kind != itVolume) return std::nullopt;
-        return parsing ? decoded->Payload : LastPart(decoded->Payload);
+        return parsing ? decoded->Payload : ExtractFileName(decoded->Payload);
     }
 
     bool SetNameOf(const TItemId&, const std::string&, TItemId&) override {
@@ -641,7 +621,8 @@ protected:
         };
         if (rank(x) != rank(y)) return rank(x) < rank(y) ? -1 : 1;
         if (rank(x) == 1) {
-            const int order = NaturalCompare(LastPart(x->Payload), LastPart(y->Payload));
+            const int order =
+                NaturalCompare(ExtractFileName(x->Payload), ExtractFileName(y->Payload));
             if (order != 0) return order;
         }
         return Sign(a.compare(b));
@@ -651,7 +632,7 @@ protected:
         const auto decoded = Decode(item);
         if (!decoded) return nullptr;
         if (decoded->Kind == itRoot) return std::make_shared<TFsFolder>("/");
-        if (decoded->Kind != itVolume || !IsFolder(decoded->Payload)) return nullptr;
+        if (decoded->Kind != itVolume || !DirectoryExists(decoded->Payload)) return nullptr;
         return std::make_shared<TFsFolder>(decoded->Payload);
     }
 };
@@ -765,7 +746,7 @@ protected:
         switch (decoded->Kind) {
             case itHome: {
                 std::string home = HomeFolder();
-                if (!IsFolder(home)) return nullptr;
+                if (!DirectoryExists(home)) return nullptr;
                 return std::make_shared<TFsFolder>(std::move(home));
             }
             case itComputer:
@@ -821,7 +802,7 @@ std::optional<TItemIdList> SHGetSpecialFolderLocation(int csidl) {
     const auto userFolder = [](const char* key,
                                const char* fallback) -> std::optional<TItemIdList> {
         const std::string folder = UserDir(HomeFolder(), key, fallback);
-        if (!IsFolder(folder)) return std::nullopt;
+        if (!DirectoryExists(folder)) return std::nullopt;
         return ParseDisplayName(folder);
     };
     switch (csidl) {
@@ -883,7 +864,7 @@ std::optional<TItemIdList> ParseDisplayName(const std::string& path) {
     const std::string normal = JoinParts(*parts);
     struct stat st {};
     if (lstat(normal.c_str(), &st) != 0) return std::nullopt;
-    const bool folder = IsFolder(normal);
+    const bool folder = DirectoryExists(normal);
 
     const std::string home = HomeFolder();
     if (const auto desktop = DesktopFolder(home);

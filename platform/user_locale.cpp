@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "platform/user_locale.h"
 
+#include "platform/file_system.h"
+
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -67,13 +69,6 @@ std::string Lower(std::string_view text) {
     return result;
 }
 
-std::string Upper(std::string_view text) {
-    std::string result(text);
-    for (char& c : result)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return result;
-}
-
 // LANG="..." in a file of shell assignments, without the quotes; empty when there is none.
 std::string LangOfFile(const char* fileName) {
     std::ifstream file(fileName);
@@ -95,7 +90,7 @@ TLocaleId LocaleOfName(std::string_view name) {
     std::string_view languagePart, countryPart;
     SplitName(name, languagePart, countryPart);
     const std::string language = Lower(languagePart);
-    const std::string country = Upper(countryPart);
+    const std::string country = UpperCaseAscii(countryPart);
     TLocaleId id;
     for (const TLanguage& entry : kLanguages)
         if (entry.Code == language) id = {entry.Primary, 1};
