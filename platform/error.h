@@ -2,17 +2,27 @@
 // The exception hierarchy of the whole program and printf-style message formatting.
 #pragma once
 
+#include "platform/res_string.h"
+
 #include <functional>
 #include <stdexcept>
 #include <string>
 
 namespace pix {
 
-// Base of every exception the program raises on purpose. It carries the message
-// text already formatted; translation happens where the message is shown.
+// Base of every exception the program raises on purpose. It carries the message text,
+// formatted from its resource string (and so in the user's language while a dictionary is
+// open), and the identifier of that string: code and tests tell errors apart by Id, never
+// by text. Id 0: a message that is no resource string (a library's own text).
 class EPixError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit EPixError(const std::string& message, int id = 0)
+        : std::runtime_error(message), Id(id) {}
+    explicit EPixError(const TResString& string) : EPixError(LoadResString(string), string.Id) {}
+    template <typename... TArgs>
+    EPixError(const TResString& string, TArgs... args)
+        : EPixError(FmtRes(string, args...), string.Id) {}
+    int Id;
 };
 
 // A stream could not deliver, take or position the bytes asked for.
