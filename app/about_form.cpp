@@ -3,6 +3,7 @@
 
 #include "app/splash_form.h"
 #include "app/version_info_resource.h"
+#include "i18n/translator.h"
 #include "platform/error.h"
 
 #include <QFrame>
@@ -52,6 +53,17 @@ TAboutForm::TAboutForm(QWidget* owner)
 
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->geometry().center() - rect().center());
+
+    // Captions and hints in the user's language, with the main window's dictionary.
+    FTranslator = new TIvTranslator(this);
+    FTranslator->setObjectName(QStringLiteral("IvTranslator"));
+    FTranslator->Targets.Add({}, "Hint");
+    FTranslator->Targets.Add({}, "Caption");
+    try {
+        FTranslator->Loaded();
+    } catch (...) {
+        HandleException();
+    }
 }
 
 TAboutForm::~TAboutForm() = default;

@@ -12,11 +12,13 @@ class QPushButton;
 
 namespace pix {
 
+class TIvTranslator;
 class TVersionInfoResourceHack;
 
 inline constexpr const char* SAboutCaption = "About";
 
 class TAboutForm : public QDialog {
+    Q_OBJECT
 public:
     explicit TAboutForm(QWidget* owner = nullptr);
     ~TAboutForm() override;
@@ -40,6 +42,7 @@ private:
     QLabel* FCopyright = nullptr;
     QWidget* FLogo = nullptr;
     QPushButton* FOKButton = nullptr;
+    TIvTranslator* FTranslator = nullptr;
 };
 
 }  // namespace pix

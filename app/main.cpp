@@ -2,6 +2,8 @@
 // Pixorama's program body: one instance per user, the splash while the main window is
 // built, the main window, the message loop. --version prints the product name and the
 // version and ends.
+#include "thumbview/thumb_grid.h"
+
 #include "app/pixorama_form.h"
 #include "app/splash_form.h"
 #include "platform/error.h"
@@ -11,7 +13,6 @@
 #include "platform/signals.h"
 #include "platform/thread.h"
 #include "platform/version_info.h"
-#include "thumbview/thumb_grid.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -35,10 +36,10 @@ public:
     bool notify(QObject* receiver, QEvent* event) override {
         try {
             return QApplication::notify(receiver, event);
-        } catch (const std::exception& e) {
-            ShowException(e.what());
         } catch (...) {
-            ShowException("Unknown error");
+            // The application's report: the dictionary's, which shows the message in the
+            // user's language, or the plain message box below.
+            HandleException();
         }
         return false;
     }
@@ -89,16 +90,12 @@ int main(int argc, char** argv) {
     // No display name: Qt would append it to every window title, and the captions are
     // exactly the main window's own texts and "Confirm".
     QApplication::setApplicationName("Pixorama");
-    // What an event handler catches and cannot deal with is shown the same way.
-    SetApplicationErrorReport(
-        [](const std::string& message) { TApplication::ShowException(message.c_str()); });
+    // What a thread or an event handler cannot deal with goes to the application's report.
     TThread::SetExceptionReport([](const TThread&, std::exception_ptr error) {
         try {
             std::rethrow_exception(error);
-        } catch (const std::exception& e) {
-            TApplication::ShowException(e.what());
         } catch (...) {
-            TApplication::ShowException("Unknown error");
+            HandleException();
         }
     });
 
@@ -122,6 +119,10 @@ int main(int argc, char** argv) {
         TApplication::ShowException(e.what());
         return 1;
     }
+    // The form's dictionary installed its report, which translates; otherwise the plain one.
+    if (!HasApplicationErrorReport())
+        SetApplicationErrorReport(
+            [](const std::string& message) { TApplication::ShowException(message.c_str()); });
     SetApplicationMainForm(form.get());
     form->OnFirstShow = [&splash] {
         // The splash stays at least 1.5 s from its creation.

@@ -1,18 +1,20 @@
 // SPDX-License-Identifier: MIT
 #include "app/pixorama_form.h"
 
+#include "info/info_document.h"
+#include "thumbview/thumb_grid.h"
+
 #include "app/about_form.h"
 #include "app/image_handover.h"
 #include "app/panes.h"
 #include "foldertree/shell_tree.h"
-#include "info/info_document.h"
+#include "i18n/translator.h"
 #include "platform/code_page.h"
 #include "platform/error.h"
 #include "platform/file_system.h"
 #include "platform/gui/rtf_reader.h"
 #include "settings/form_placement.h"
 #include "settings/registry_ex.h"
-#include "thumbview/thumb_grid.h"
 
 #include <QAction>
 #include <QApplication>
@@ -52,6 +54,11 @@ QString FromLocal(const std::string& text) { return QString::fromUtf8(text.c_str
 TPixorama::TPixorama(const std::string& startArgument, QWidget* parent)
     : QMainWindow(parent), FStartArgument(startArgument) {
     setObjectName("TPixorama");
+    // The dictionary of the user's language: the program's own, built into it.
+    FDictionary = std::make_unique<TIvBinaryDictionary>();
+    FDictionary->DictionaryName = "Dictionary";
+    FDictionary->FileName = "Pixorama.ivd";
+    FDictionary->Storage = ivsResource;
     setWindowTitle(kApplicationTitle);
     // The designed place; the form storage puts the window where it was last.
     setGeometry(92, 169, 645, 495);
@@ -118,6 +125,21 @@ TPixorama::TPixorama(const std::string& startArgument, QWidget* parent)
     // Every control's entering and leaving, for the hint in the status bar.
     qApp->installEventFilter(this);
 
+    // The texts of every control, in the user's language. A dictionary that cannot be
+    // opened leaves them native and says why.
+    FTranslator = new TIvTranslator(this);
+    FTranslator->setObjectName("IvTranslator");
+    FTranslator->DictionaryName = "Dictionary";
+    for (const char* property : {"Hint", "Caption", "Items"})
+        FTranslator->Targets.Add({}, property);
+    FTranslator->Targets.Add("TRichEdit", "Text");
+    FTranslator->Targets.Add({}, "Lines");
+    try {
+        FTranslator->Loaded();
+    } catch (...) {
+        HandleException();
+    }
+
     // A beep is the only sign that nothing could be started.
     OnOpenImage = [](const std::string& path) {
         if (HandOver(path) == hoNothing) QApplication::beep();
@@ -140,13 +162,17 @@ TPixorama::TPixorama(const std::string& startArgument, QWidget* parent)
 TPixorama::~TPixorama() {
     FFormStorage->FormDestroy();
     qApp->removeEventFilter(this);
+    // The translator goes with the window's children, after the dictionary closed.
+    FDictionary->Close();
 }
 
 TShellTree* TPixorama::ShellTree() const { return FShellTree; }
 
 void TPixorama::CreateMenu() {
     QMenu* file = menuBar()->addMenu("&File");
+    file->setObjectName("miFile");
     FOpen = file->addAction("&Open image");
+    FOpen->setObjectName("miOpen");
     FOpen->setStatusTip("Open image in Kelvo");
     // The first shortcut is the one the menu shows: "Enter". Return, the main keyboard's
     // Enter key, acts the same.
@@ -154,21 +180,26 @@ void TPixorama::CreateMenu() {
     connect(FOpen, &QAction::triggered, this, [this] { miOpenClick(); });
     file->addSeparator();
     FRefresh = file->addAction("&Refresh");
+    FRefresh->setObjectName("miDirUpdate");
     FRefresh->setStatusTip("Refresh directory");
     FRefresh->setShortcut(QKeySequence(Qt::Key_F2));
     connect(FRefresh, &QAction::triggered, this, [this] { miDirUpdateClick(); });
     FDelete = file->addAction("Delete");
+    FDelete->setObjectName("miDelete");
     FDelete->setStatusTip("Delete image file");
     FDelete->setShortcut(QKeySequence(Qt::Key_Delete));
     connect(FDelete, &QAction::triggered, this, [this] { miDeleteClick(); });
     file->addSeparator();
     FExit = file->addAction("E&xit");
+    FExit->setObjectName("miExit");
     FExit->setStatusTip("Quit Pixorama");
     FExit->setShortcut(QKeySequence(Qt::ALT | Qt::Key_X));
     connect(FExit, &QAction::triggered, this, [this] { miExitClick(); });
 
     QMenu* help = menuBar()->addMenu("&Help");
+    help->setObjectName("miHelp");
     FAbout = help->addAction("&About...");
+    FAbout->setObjectName("miAbout");
     FAbout->setStatusTip("Show program information");
     connect(FAbout, &QAction::triggered, this, [this] { miAboutClick(); });
     // The shortcuts act whichever control has the focus, as long as the item is enabled.

@@ -7,6 +7,7 @@
 #include <QMainWindow>
 
 #include <functional>
+#include <memory>
 #include <string>
 
 class QAction;
@@ -18,6 +19,8 @@ namespace pix {
 
 class TFolderTree;
 class TFormStorage;
+class TIvBinaryDictionary;
+class TIvTranslator;
 class TLwThumbGrid;
 class TPanel;
 class TShellTree;
@@ -48,6 +51,8 @@ public:
     TLwThumbGrid* Grid() const { return FGrid; }
     TShellTree* ShellTree() const;
     TFormStorage* FormStorage() const { return FFormStorage; }
+    TIvBinaryDictionary* Dictionary() const { return FDictionary.get(); }
+    TIvTranslator* Translator() const { return FTranslator; }
     QTextEdit* Memo() const { return FMemo; }
     QLabel* ProgressLabel() const { return FProgress; }
     QAction* OpenAction() const { return FOpen; }
@@ -96,6 +101,9 @@ private:
     std::string StorageKey() const;
 
     std::string FStartArgument;
+    // Created first and destroyed last: every text of the window is translated with it.
+    std::unique_ptr<TIvBinaryDictionary> FDictionary;
+    TIvTranslator* FTranslator = nullptr;
     int FSelectedIndex = -1;
     bool FShown = false;
     // Set while a key or mouse event of the user reaches the grid: a cell the user selects

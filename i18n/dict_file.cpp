@@ -295,6 +295,13 @@ TIvDictLanguage TIvDictFile::ReadLanguage(int index) {
     return language;
 }
 
+std::vector<TIvDictLanguage> TIvDictFile::ReadLanguages() {
+    SeekLanguages();
+    std::vector<TIvDictLanguage> languages;
+    for (int i = 0; i < FHeader.LanguageCount; ++i) languages.push_back(ReadLanguageRecord());
+    return languages;
+}
+
 TIvDictLocale TIvDictFile::ReadLocale(int index) {
     SeekLocales();
     if (index < 0 || index >= FHeader.LocaleCount)

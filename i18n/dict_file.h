@@ -131,6 +131,8 @@ public:
 
     // Reads the language records 0 .. index from the first and returns the last.
     TIvDictLanguage ReadLanguage(int index);
+    // Every language record, in one pass.
+    std::vector<TIvDictLanguage> ReadLanguages();
     // The same over the locale records.
     TIvDictLocale ReadLocale(int index);
     // Reads the translation record at the position (SeekTranslations positions at the first)

@@ -39,6 +39,8 @@ void SetApplicationErrorReport(TApplicationErrorReport report) {
     ErrorReport() = std::move(report);
 }
 
+bool HasApplicationErrorReport() { return static_cast<bool>(ErrorReport()); }
+
 void HandleException() {
     std::string message = "Unknown error";
     try {

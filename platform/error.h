@@ -48,6 +48,7 @@ std::string Fmt(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // written to standard error. Main thread only.
 using TApplicationErrorReport = std::function<void(const std::string& message)>;
 void SetApplicationErrorReport(TApplicationErrorReport report);
+bool HasApplicationErrorReport();
 // Reports the exception being handled; call it inside a catch block. Exceptions of any
 // type are reported, those that are no std::exception as "Unknown error".
 void HandleException();

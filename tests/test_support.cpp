@@ -1,16 +1,27 @@
 // SPDX-License-Identifier: MIT
 #include "test_support.h"
 
+#include <cstdlib>
 #include <fstream>
-#include <linux/capability.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 #include <iterator>
+#include <linux/capability.h>
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace pix::test {
+namespace {
+
+// Every test starts in the neutral locale, so that the program's dictionary leaves texts
+// native whatever the machine's language; tests of translation set their own.
+const bool kNeutralLocale = [] {
+    setenv("LC_ALL", "C.UTF-8", 1);
+    return true;
+}();
+
+}  // namespace
 
 std::filesystem::path CorpusDir() {
     std::filesystem::path dir = PIXORAMA_TESTDATA;
@@ -63,8 +74,8 @@ TPermissionsHold::TPermissionsHold() {
     FEffective[0] = data[0].effective;
     FEffective[1] = data[1].effective;
     // Capabilities are per thread in the kernel; threads started later inherit these.
-    data[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) |
-                           (1u << CAP_FOWNER));
+    data[0].effective &=
+        ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) | (1u << CAP_FOWNER));
     if (!SetCapabilities(data)) return;
     FChanged = true;
     FActive = true;
