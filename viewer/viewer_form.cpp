@@ -6,6 +6,7 @@
 #include "viewer/viewer_messages.h"
 #include "viewer/window_dialog.h"
 
+#include "i18n/translator.h"
 #include "platform/file_system.h"
 #include "platform/gui/rtf_reader.h"
 #include "thumbs/thumb_maker.h"
@@ -70,6 +71,10 @@ private:
 
 TViewerForm::TViewerForm(QWidget* parent) : QMainWindow(parent) {
     setObjectName("TViewerForm");
+    FDictionary = std::make_unique<TIvBinaryDictionary>();
+    FDictionary->DictionaryName = "Dictionary";
+    FDictionary->FileName = "Pixorama.ivd";
+    FDictionary->Storage = ivsResource;
     setWindowTitle(kViewerTitle);
     resize(1024, 768);
 
@@ -130,10 +135,24 @@ TViewerForm::TViewerForm(QWidget* parent) : QMainWindow(parent) {
     connect(FView, &TImageView::PointerMoved, this, &TViewerForm::ShowPointer);
     connect(FView, &TImageView::ZoomChanged, this, &TViewerForm::UpdateStatus);
     connect(FView, &TImageView::WindowChanged, this, &TViewerForm::UpdateStatus);
+
+    // Captions and hints in the user's language; a dictionary that cannot be opened leaves
+    // them native and says why.
+    auto* translator = new TIvTranslator(this);
+    translator->setObjectName("IvTranslator");
+    translator->DictionaryName = "Dictionary";
+    translator->Targets.Add({}, "Hint");
+    translator->Targets.Add({}, "Caption");
+    try {
+        translator->Loaded();
+    } catch (...) {
+        HandleException();
+    }
     UpdateStatus();
 }
 
 TViewerForm::~TViewerForm() {
+    FDictionary->Close();
     StopReadingAhead();
     // The view must not keep pointing at the image while both go.
     FView->SetImage(nullptr);

@@ -22,6 +22,7 @@ class QTextEdit;
 namespace pix {
 
 class TImageView;
+class TIvBinaryDictionary;
 
 // Shows one image file at a time. Right and Page Down go to the next image file of the
 // folder, Left and Page Up to the previous one (in the browser's order), Home and End to
@@ -54,6 +55,7 @@ public:
     bool CheckShownFile();
 
     TImageView* View() const { return FView; }
+    TIvBinaryDictionary* Dictionary() const { return FDictionary.get(); }
     QTextEdit* InfoPanel() const { return FInfo; }
     const TViewImage* Current() const { return FCurrent.get(); }
     // The files of the images kept besides the shown one, the most recently shown first.
@@ -85,6 +87,8 @@ private:
     void UpdateInfo();
     void ShowPointer(QPoint pixel);
 
+    // Created first: the window's texts, and the messages it shows, in the user's language.
+    std::unique_ptr<TIvBinaryDictionary> FDictionary;
     TImageView* FView;
     QTextEdit* FInfo;
     QSplitter* FSplitter;

@@ -3,7 +3,9 @@
 
 #include "viewer/viewer_messages.h"
 
+#include "i18n/translator.h"
 #include "imaging/img_data16.h"
+#include "platform/error.h"
 
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -93,6 +95,17 @@ TWindowDialog::TWindowDialog(TImageView& view, QWidget* parent)
     layout->addWidget(FHistogram);
     layout->addLayout(form);
     layout->addWidget(buttons);
+
+    // The captions in the user's language, with the viewer's dictionary.
+    auto* translator = new TIvTranslator(this);
+    translator->setObjectName("IvTranslator");
+    translator->Targets.Add({}, "Hint");
+    translator->Targets.Add({}, "Caption");
+    try {
+        translator->Loaded();
+    } catch (...) {
+        HandleException();
+    }
 }
 
 int TWindowDialog::ValueToX(int value) const {

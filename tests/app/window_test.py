@@ -317,6 +317,55 @@ def check_enter_opens_viewer(program, tmp):
             process.wait(timeout=30)
 
 
+def check_german(program, tmp):
+    """Started with a German locale, the window, its menus, the delete question and the
+    About box are German. SCREENSHOT_DE=PATH saves the screen with the File menu open."""
+    folder = os.path.join(tmp, "german")
+    os.makedirs(folder)
+    samples = os.path.join(os.path.dirname(program), "samples")
+    for name in ("sem-16bit-512x384.tif", "vexa-rings-256x192.psd"):
+        shutil.copy(os.path.join(samples, name), folder)
+    env = dict(os.environ, QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=os.path.join(tmp, "run-de"),
+               PIXORAMA_REGISTRY_DIR=os.path.join(tmp, "registry-de"), LC_ALL="de_DE.UTF-8")
+    os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700)
+    first = os.path.join(folder, "sem-16bit-512x384.tif")
+    process = subprocess.Popen([program, first], env=env)
+    try:
+        window = wait_until(lambda: window_named(process.pid,
+                                                 lambda n: n == "Pixorama 1.0 - " + first), 30)
+        if not check(window, "german: no main window on the first file"):
+            return
+        xdotool("windowfocus", "--sync", window)
+        xdotool("key", "Delete")
+        box = wait_until(lambda: window_named(process.pid,
+                                              lambda n: not n.startswith("Pixorama 1.0")), 10)
+        box_title = box and xdotool("getwindowname", box)
+        check(box_title == "Bestätigen", "german: delete question's title %r" % box_title)
+        if box:
+            xdotool("windowfocus", "--sync", box)
+            xdotool("key", "Escape")
+        xdotool("windowfocus", "--sync", window)
+        xdotool("key", "alt+h")
+        xdotool("key", "i")
+        about = lambda: window_named(process.pid, lambda n: n == "Info")  # noqa: E731
+        if check(wait_until(about, 10), "german: no About box titled \"Info\""):
+            xdotool("windowfocus", "--sync", about())
+            xdotool("key", "Return")
+            wait_until(lambda: not about(), 10)
+        xdotool("windowfocus", "--sync", window)
+        if os.environ.get("SCREENSHOT_DE"):
+            xdotool("key", "alt+d")
+            time.sleep(1)
+            from PIL import ImageGrab
+            ImageGrab.grab(xdisplay=None).save(os.environ["SCREENSHOT_DE"])
+            xdotool("key", "Escape")
+        xdotool("key", "alt+x")
+        process.wait(timeout=30)
+        check(os.path.exists(first), "german: the file went")
+    finally:
+        end_process(process)
+
+
 def window_geometry(window):
     return dict(item.split("=") for item in
                 (xdotool("getwindowgeometry", "--shell", window) or "").split())
@@ -508,6 +557,8 @@ def main():
         print(__doc__, file=sys.stderr)
         return 2
     program = os.path.abspath(sys.argv[1])
+    # The program's texts are native English in the neutral locale; check_german sets its own.
+    os.environ["LC_ALL"] = "C.UTF-8"
     if sys.argv[2:] == ["--signals"]:
         with tempfile.TemporaryDirectory() as tmp:
             check_stop_signals(program, tmp)
@@ -539,6 +590,7 @@ def main():
         check_jump_to_end(program, tmp)
         check_enter_opens_viewer(program, tmp)
         check_live_folder(program, tmp)
+        check_german(program, tmp)
     for failure in failures:
         print("FAIL:", failure)
     return 1 if failures else 0
