@@ -2,16 +2,19 @@
 // Pixorama's program body: one instance per user, the splash while the main window is
 // built, the main window, the message loop. --version prints the product name and the
 // version and ends.
+#include "thumbview/thumb_grid.h"
+
 #include "app/pixorama_form.h"
 #include "app/splash_form.h"
 #include "platform/error.h"
+#include "platform/gui/framework_translator.h"
 #include "platform/gui/single_instance.h"
 #include "platform/gui/window_placement.h"
 #include "platform/process.h"
+#include "platform/res_strings.h"
 #include "platform/signals.h"
 #include "platform/thread.h"
 #include "platform/version_info.h"
-#include "thumbview/thumb_grid.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -38,7 +41,7 @@ public:
         } catch (const std::exception& e) {
             ShowException(e.what());
         } catch (...) {
-            ShowException("Unknown error");
+            ShowException(LoadResString(SUnknownError).c_str());
         }
         return false;
     }
@@ -89,6 +92,9 @@ int main(int argc, char** argv) {
     // No display name: Qt would append it to every window title, and the captions are
     // exactly the main window's own texts and "Confirm".
     QApplication::setApplicationName("Pixorama");
+    // Key names and standard buttons follow the open dictionary.
+    TFrameworkTranslator frameworkTexts;
+    QCoreApplication::installTranslator(&frameworkTexts);
     // What an event handler catches and cannot deal with is shown the same way.
     SetApplicationErrorReport(
         [](const std::string& message) { TApplication::ShowException(message.c_str()); });
@@ -98,7 +104,7 @@ int main(int argc, char** argv) {
         } catch (const std::exception& e) {
             TApplication::ShowException(e.what());
         } catch (...) {
-            TApplication::ShowException("Unknown error");
+            TApplication::ShowException(LoadResString(SUnknownError).c_str());
         }
     });
 

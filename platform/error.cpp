@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "platform/error.h"
 
+#include "platform/res_strings.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <exception>
@@ -40,7 +42,7 @@ void SetApplicationErrorReport(TApplicationErrorReport report) {
 }
 
 void HandleException() {
-    std::string message = "Unknown error";
+    std::string message = LoadResString(SUnknownError);
     try {
         throw;
     } catch (const std::exception& e) {

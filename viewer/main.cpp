@@ -4,11 +4,12 @@
 // --trace prints a line for each image shown: the path, a tab, and "ok" or the reason it
 // could not be shown. --version prints the product name and the version and ends.
 #include "viewer/viewer_form.h"
-#include "viewer/viewer_messages.h"
 
 #include "platform/file_system.h"
+#include "platform/gui/framework_translator.h"
 #include "platform/gui/single_instance.h"
 #include "platform/process.h"
+#include "platform/res_strings.h"
 #include "platform/signals.h"
 #include "platform/thread.h"
 #include "platform/version_info.h"
@@ -25,6 +26,9 @@
 namespace pix {
 namespace {
 
+// The viewer's own single-instance lock and socket, apart from the browser's.
+constexpr char kViewerInstanceName[] = "Mutex_PIXORAMA_VIEW_10";
+
 // An exception that reaches an event handler is shown and the program goes on; Qt's event
 // loop does not let exceptions pass through it.
 class TViewerApplication : public QApplication {
@@ -36,7 +40,7 @@ public:
         } catch (const std::exception& e) {
             ShowException(e.what());
         } catch (...) {
-            ShowException(SViewerUnknownError);
+            ShowException(LoadResString(SViewerUnknownError).c_str());
         }
         return false;
     }
@@ -72,6 +76,9 @@ int main(int argc, char** argv) {
 
     TViewerApplication app(argc, argv);
     QApplication::setApplicationName(kViewerTitle);
+    // Key names and standard buttons follow the open dictionary.
+    TFrameworkTranslator frameworkTexts;
+    QCoreApplication::installTranslator(&frameworkTexts);
     TViewerForm form;
     if (trace) {
         form.OnShown = [](const std::string& path, const std::string& error) {
