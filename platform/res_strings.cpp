@@ -162,6 +162,8 @@ std::span<const TResString> MessageTable() {
         SConfirmCaption,
         SDeleteFailed,
         SVersionFormat,
+        SVersionResource,
+        SVersionValue,
         SMsgOk,
         SMsgSave,
         SMsgSaveAll,

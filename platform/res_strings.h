@@ -241,11 +241,14 @@ inline constexpr TResString SViewerIndexColor{9012, "x %1  y %2: index %3 (%4, %
 inline constexpr TResString SViewerRgbColor{9013, "x %1  y %2: (%3, %4, %5)"};
 inline constexpr TResString SViewerSampleIndex{9014, "x %1  y %2: %3 (index %4)"};
 
-// 10000: Main window, splash and About box. "%1" markers are filled with QString::arg.
+// 10000: Main window, splash and About box (with its list of version resources). "%1" markers are
+// filled with QString::arg.
 inline constexpr TResString SDeleteQuestion{10001, "Do you really want to delete file %s?"};
 inline constexpr TResString SConfirmCaption{10002, "Confirm"};
 inline constexpr TResString SDeleteFailed{10003, "Could not delete file %1: %2"};
 inline constexpr TResString SVersionFormat{10004, "Version %s"};
+inline constexpr TResString SVersionResource{10005, "Resource"};
+inline constexpr TResString SVersionValue{10006, "Value"};
 
 // 65000: Windowing framework: message-box button texts.
 inline constexpr TResString SMsgOk{65001, "OK"};
