@@ -5,6 +5,7 @@
 #include "app/version_info_resource.h"
 #include "i18n/translator.h"
 #include "platform/error.h"
+#include "platform/res_strings.h"
 
 #include <QFrame>
 #include <QGuiApplication>
@@ -71,7 +72,7 @@ TAboutForm::~TAboutForm() = default;
 void TAboutForm::showEvent(QShowEvent* event) {
     FVersionInfo->Refresh();
     FVersion->setText(
-        QString::fromUtf8(Fmt(SVersionFormat, FVersionInfo->FileVersionText().c_str()).c_str()));
+        QString::fromUtf8(FmtRes(SVersionFormat, FVersionInfo->FileVersionText().c_str()).c_str()));
     QDialog::showEvent(event);
 }
 

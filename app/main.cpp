@@ -7,9 +7,11 @@
 #include "app/pixorama_form.h"
 #include "app/splash_form.h"
 #include "platform/error.h"
+#include "platform/gui/framework_translator.h"
 #include "platform/gui/single_instance.h"
 #include "platform/gui/window_placement.h"
 #include "platform/process.h"
+#include "platform/res_strings.h"
 #include "platform/signals.h"
 #include "platform/thread.h"
 #include "platform/version_info.h"
@@ -90,6 +92,9 @@ int main(int argc, char** argv) {
     // No display name: Qt would append it to every window title, and the captions are
     // exactly the main window's own texts and "Confirm".
     QApplication::setApplicationName("Pixorama");
+    // Key names and standard buttons follow the open dictionary.
+    TFrameworkTranslator frameworkTexts;
+    QCoreApplication::installTranslator(&frameworkTexts);
     // What a thread or an event handler cannot deal with goes to the application's report.
     TThread::SetExceptionReport([](const TThread&, std::exception_ptr error) {
         try {

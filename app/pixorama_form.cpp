@@ -12,7 +12,9 @@
 #include "platform/code_page.h"
 #include "platform/error.h"
 #include "platform/file_system.h"
+#include "platform/gui/framework_translator.h"
 #include "platform/gui/rtf_reader.h"
+#include "platform/res_strings.h"
 #include "settings/form_placement.h"
 #include "settings/registry_ex.h"
 
@@ -38,9 +40,6 @@ namespace pix {
 namespace {
 
 // Texts of the main window.
-constexpr const char* SDeleteQuestion = "Do you really want to delete file %s?";
-constexpr const char* SConfirmCaption = "Confirm";
-constexpr const char* SDeleteFailed = "Could not delete file %1: %2";
 constexpr const char* SDirTreeDirectory = "DirTree_Directory";
 
 // The status bar is one line of a few hundred characters; a comment of megabytes would
@@ -145,10 +144,10 @@ TPixorama::TPixorama(const std::string& startArgument, QWidget* parent)
         if (HandOver(path) == hoNothing) QApplication::beep();
     };
     OnConfirmDelete = [this](const QString& question) {
-        QMessageBox box(QMessageBox::Question, SConfirmCaption, question, QMessageBox::NoButton,
-                        this);
-        QPushButton* yes = box.addButton("&Yes", QMessageBox::YesRole);
-        QPushButton* no = box.addButton("&No", QMessageBox::NoRole);
+        QMessageBox box(QMessageBox::Question, LoadResQString(SConfirmCaption), question,
+                        QMessageBox::NoButton, this);
+        QPushButton* yes = box.addButton(LoadResQString(SMsgYes), QMessageBox::YesRole);
+        QPushButton* no = box.addButton(LoadResQString(SMsgNo), QMessageBox::NoRole);
         box.setDefaultButton(yes);
         box.setEscapeButton(no);
         box.exec();
@@ -385,13 +384,13 @@ void TPixorama::miDeleteClick() {
     const int index = SelectionFileIndex();
     if (index < 0 || !FDelete->isEnabled()) return;
     const std::string path = FullPath(index);
-    const QString question = FromLocal(Fmt(SDeleteQuestion, path.c_str()));
+    const QString question = FromLocal(FmtRes(SDeleteQuestion, path.c_str()));
     if (!OnConfirmDelete || !OnConfirmDelete(question)) return;
     if (!DeleteFile(path)) {
         // The file is still there: say so with the system's reason, then reload anyway.
         const int code = errno;
         if (OnError)
-            OnError(QString(SDeleteFailed)
+            OnError(LoadResQString(SDeleteFailed)
                         .arg(FromLocal(path), QString::fromLocal8Bit(std::strerror(code))));
     }
     FGrid->ReloadDirectory(true);

@@ -3,6 +3,7 @@
 
 #include "app/version_info_resource.h"
 #include "platform/error.h"
+#include "platform/res_strings.h"
 
 #include <QApplication>
 #include <QFrame>
@@ -138,7 +139,7 @@ void TSplashForm::WaitMinimumTime() {
 void TSplashForm::showEvent(QShowEvent* event) {
     FVersionInfo->Refresh();
     FVersion->setText(
-        QString::fromUtf8(Fmt(SVersionFormat, FVersionInfo->FileVersionText().c_str()).c_str()));
+        QString::fromUtf8(FmtRes(SVersionFormat, FVersionInfo->FileVersionText().c_str()).c_str()));
     QWidget::showEvent(event);
 }
 

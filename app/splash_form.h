@@ -20,7 +20,6 @@ class TVersionInfoResourceHack;
 
 inline constexpr const char* SApplicationTitle = "Pixorama 1.0";
 inline constexpr const char* SSplashTitle = "Kelvo Pixorama";
-inline constexpr const char* SVersionFormat = "Version %s";
 inline constexpr const char* SVersionPlaceholder = "Version x.x";
 inline constexpr const char* SSplashCopyright = "Copyright \u00a9 1998-2026 Corvane";
 

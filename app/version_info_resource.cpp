@@ -3,7 +3,9 @@
 
 #include "platform/byte_order.h"
 #include "platform/error.h"
+#include "platform/gui/framework_translator.h"
 #include "platform/process.h"
+#include "platform/res_strings.h"
 
 #include <QHeaderView>
 #include <QLabel>
@@ -129,7 +131,7 @@ void TVersionInfoResource::FillListView() {
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->setSortingEnabled(false);
     view->header()->setSectionsClickable(false);
-    view->setHeaderLabels({QStringLiteral("Resource"), QStringLiteral("Value")});
+    view->setHeaderLabels({LoadResQString(SVersionResource), LoadResQString(SVersionValue)});
     // With no rows yet, each column takes its header's width.
     view->resizeColumnToContents(0);
     view->resizeColumnToContents(1);

@@ -13,16 +13,17 @@
 //
 // Errors go to stderr as "pixorama-cli: FILE: MESSAGE"; the exit status is 0 when every
 // file succeeded, 1 when any failed and 2 for a wrong call.
-#include "cli/cli_args.h"
-#include "cli/thumbs_command.h"
 #include "formats/bmp_picture.h"
 #include "formats/format_table.h"
-#include "imaging/image_messages.h"
 #include "info/info_document.h"
+
+#include "cli/cli_args.h"
+#include "cli/thumbs_command.h"
 #include "platform/code_page.h"
 #include "platform/error.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
+#include "platform/res_strings.h"
 #include "platform/version_info.h"
 #include "thumbs/thumb_maker.h"
 #include "tiff/tif_picture.h"
@@ -161,7 +162,7 @@ int Convert(std::span<char*> args) {
         Report(in, e.what());
         return 1;
     } catch (const std::bad_alloc&) {
-        Report(in, SNotEnoughMemory);
+        Report(in, SNotEnoughMemory.Text);
         return 1;
     }
     try {
@@ -170,7 +171,7 @@ int Convert(std::span<char*> args) {
         Report(out, e.what());
         return 1;
     } catch (const std::bad_alloc&) {
-        Report(out, SNotEnoughMemory);
+        Report(out, SNotEnoughMemory.Text);
         return 1;
     }
     return 0;
@@ -348,7 +349,7 @@ std::optional<std::string> MakeEntry(const std::string& file, int boxWidth, int 
     } catch (const EPixError& e) {
         return std::string(e.what());
     } catch (const std::bad_alloc&) {
-        return std::string(SNotEnoughMemory);
+        return std::string(SNotEnoughMemory.Text);
     }
     return std::nullopt;
 }
@@ -397,7 +398,7 @@ int Info(std::span<char*> args) {
             Report(file, e.what());
             status = 1;
         } catch (const std::bad_alloc&) {
-            Report(file, SNotEnoughMemory);
+            Report(file, SNotEnoughMemory.Text);
             status = 1;
         }
     }

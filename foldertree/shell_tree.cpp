@@ -4,6 +4,7 @@
 #include "platform/file_system.h"
 #include "platform/gui/shell_context_menu.h"
 #include "platform/gui/shell_icons.h"
+#include "platform/res_strings.h"
 
 #include <QContextMenuEvent>
 #include <QGuiApplication>
@@ -593,7 +594,7 @@ void TShellTree::SetNodeText(TShellnode* node) {
         if (!name || name->empty())
             name = node->ParentFolder->GetDisplayNameOf(item, SHGDN_FORPARSING);
     }
-    if ((!name || name->empty()) && node->RelativePIDL.Empty()) name = "Desktop";
+    if ((!name || name->empty()) && node->RelativePIDL.Empty()) name = LoadResString(SDesktopName);
     node->setText(0, QString::fromStdString(name.value_or(std::string())));
 }
 

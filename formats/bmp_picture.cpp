@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "formats/bmp_picture.h"
 
-#include "imaging/image_messages.h"
 #include "platform/byte_order.h"
 #include "platform/error.h"
 #include "platform/mul_div.h"
+#include "platform/res_strings.h"
 
 #include <algorithm>
 #include <bit>
@@ -161,7 +161,7 @@ std::int64_t TBmpPicture::ReadHeader(TStream& stream, std::unique_ptr<TDibInfo>&
                          headerSize == 108 || headerSize == 124;
     // OS/2 version-2 headers may stop after any field from the bit count on.
     const bool os2v2 = !windows && headerSize >= 16 && headerSize <= 64;
-    if (!core && !windows && !os2v2) throw EPixError(Fmt(SBmpHeaderNotSupported, headerSize));
+    if (!core && !windows && !os2v2) throw EPixError(SBmpHeaderNotSupported, headerSize);
     stream.ReadBuffer(hdr + 4, headerSize - 4);
 
     std::int64_t width, height;
@@ -185,17 +185,17 @@ std::int64_t TBmpPicture::ReadHeader(TStream& stream, std::unique_ptr<TDibInfo>&
     lay.Width = width;
     lay.Height = height < 0 ? -height : height;
     if (width <= 0 || height == 0)
-        throw EPixError(Fmt(SInvalidImageSize, static_cast<int>(width), static_cast<int>(height)));
+        throw EPixError(SInvalidImageSize, static_cast<int>(width), static_cast<int>(height));
 
     // Compression and bit count.
     if (os2v2 && (compression == 3 || compression == 4))
-        throw EPixError(Fmt(SBmpCompressionNotSupported, compression));
+        throw EPixError(SBmpCompressionNotSupported, compression);
     std::int64_t maskBytes = 0;
     switch (compression) {
         case kBiRgb:
             if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16 && bits != 24 &&
                 bits != 32)
-                throw EPixError(Fmt(SBmpBitCountNotSupported, bits));
+                throw EPixError(SBmpBitCountNotSupported, bits);
             if (bits == 16) {
                 lay.Red = MakeChannel(0x7C00, 16);
                 lay.Green = MakeChannel(0x03E0, 16);
@@ -230,7 +230,7 @@ std::int64_t TBmpPicture::ReadHeader(TStream& stream, std::unique_ptr<TDibInfo>&
             break;
         }
         default:
-            throw EPixError(Fmt(SBmpCompressionNotSupported, compression));
+            throw EPixError(SBmpCompressionNotSupported, compression);
     }
     lay.SourceBits = bits;
     lay.Compression = compression;
@@ -239,7 +239,7 @@ std::int64_t TBmpPicture::ReadHeader(TStream& stream, std::unique_ptr<TDibInfo>&
     const std::uint64_t outStride = DibBytesPerLine(width, lay.OutBits);
     const std::uint64_t imageSize = outStride * static_cast<std::uint64_t>(lay.Height);
     if (lay.Height > INT32_MAX || imageSize > kMaxImageSize)
-        throw EPixError(Fmt(SImageTooLarge, static_cast<int>(width), static_cast<int>(height)));
+        throw EPixError(SImageTooLarge, static_cast<int>(width), static_cast<int>(height));
 
     // Colour table and pixel offset. The stated offset counts from the start of the file;
     // it is used when it lies inside the file and after the headers.
@@ -431,7 +431,7 @@ void TBmpPicture::ReadBits(TStream& stream) {
 }
 
 void TBmpPicture::WriteFileHeader(TStream& stream) {
-    if (!FInfo) throw EPixError(Fmt(SInvalidImageSize, 0, 0));
+    if (!FInfo) throw EPixError(SInvalidImageSize, 0, 0);
     const std::uint64_t infoSize = pix::InfoSize(FInfo->Header());
     const std::uint64_t imageSize = pix::ImageSize(FInfo->Header());
     std::uint8_t head[kFileHeaderSize] = {};
@@ -442,7 +442,7 @@ void TBmpPicture::WriteFileHeader(TStream& stream) {
 }
 
 void TBmpPicture::WriteData(TStream& stream, bool /*option*/) {
-    if (!FInfo || !FBits) throw EPixError(Fmt(SInvalidImageSize, 0, 0));
+    if (!FInfo || !FBits) throw EPixError(SInvalidImageSize, 0, 0);
     // Header and the table of the picture's bit count; a record shorter than that (which
     // this class never makes) is padded with black entries.
     const std::size_t infoSize = pix::InfoSize(FInfo->Header());

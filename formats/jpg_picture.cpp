@@ -7,9 +7,8 @@
 // No EXIF orientation is applied: pixels come out in stored order, as djpeg gives them.
 #include "formats/jpg_picture.h"
 
-#include "imaging/image_messages.h"
 #include "platform/error.h"
-#include "platform/messages.h"
+#include "platform/res_strings.h"
 
 #include <jpeglib.h>
 
@@ -253,13 +252,13 @@ std::int64_t TJpgPicture::ReadHeader(TStream& stream, std::unique_ptr<TDibInfo>&
                 const std::uint64_t fullBytes = DibBytesPerLine(jpeg.image_width, grey ? 8 : 24) *
                                                 std::uint64_t{jpeg.image_height};
                 if (fullBytes > kMaxImageSize)
-                    throw EPixError(Fmt(SImageTooLarge, static_cast<int>(jpeg.image_width),
-                                        static_cast<int>(jpeg.image_height)));
+                    throw EPixError(SImageTooLarge, static_cast<int>(jpeg.image_width),
+                                    static_cast<int>(jpeg.image_height));
                 const std::uint64_t bytes = DibBytesPerLine(jpeg.output_width, grey ? 8 : 24) *
                                             std::uint64_t{jpeg.output_height};
                 const int w = static_cast<int>(jpeg.output_width);
                 const int h = static_cast<int>(jpeg.output_height);
-                if (bytes > kMaxImageSize) throw EPixError(Fmt(SImageTooLarge, w, h));
+                if (bytes > kMaxImageSize) throw EPixError(SImageTooLarge, w, h);
                 // The picture's raster and the decode's own bitmap of the same size, and for
                 // a file of several scans libjpeg's buffer of every coefficient of the image.
                 CheckPictureMemory(2 * bytes + CoefficientBytes(jpeg));
@@ -312,7 +311,7 @@ std::int64_t TJpgPicture::ReadHeader(TStream& stream, std::unique_ptr<TDibInfo>&
     }
     if (!decoded) {
         FTempBitmap.reset();
-        throw EPixError(Fmt(SJpegError, job.Error.Message));
+        throw EPixError(SJpegError, job.Error.Message);
     }
     if (&info != &FInfo) info = std::move(FInfo);
     return 0;
@@ -337,7 +336,7 @@ void TJpgPicture::ReadFileHeader(TStream& /*stream*/) {}
 void TJpgPicture::WriteFileHeader(TStream& /*stream*/) {}
 
 void TJpgPicture::WriteData(TStream& stream, bool /*option*/) {
-    if (!FInfo || !FBitmap) throw EPixError(Fmt(SInvalidImageSize, 0, 0));
+    if (!FInfo || !FBitmap) throw EPixError(SInvalidImageSize, 0, 0);
     // The picture drawn into a 24-bit bitmap gives BGR rows whatever its own format.
     TDibInfo bgrInfo(40);
     BITMAPINFOHEADER& h = bgrInfo.Header();
@@ -368,7 +367,7 @@ void TJpgPicture::WriteData(TStream& stream, bool /*option*/) {
     // libjpeg allocated the output with malloc; it is ours to free, also after a failure.
     std::unique_ptr<unsigned char, decltype(&std::free)> out(job.Out, &std::free);
     FTempBitmap.reset();
-    if (!encoded) throw EPixError(Fmt(SJpegError, job.Error.Message));
+    if (!encoded) throw EPixError(SJpegError, job.Error.Message);
     stream.WriteBuffer(out.get(), static_cast<std::int64_t>(job.OutSize));
 }
 

@@ -1,12 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "formats/psd_picture.h"
 
-#include "imaging/image_messages.h"
 #include "platform/byte_order.h"
 #include "platform/code_page.h"
 #include "platform/error.h"
-#include "platform/messages.h"
 #include "platform/mul_div.h"
+#include "platform/res_strings.h"
 #include "platform/resources.h"
 
 #include <algorithm>

@@ -1,11 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "i18n/dict_file.h"
 
-#include "i18n/i18n_messages.h"
 #include "imaging/mapped_memory.h"
 #include "platform/code_page.h"
 #include "platform/file_io.h"
-#include "platform/messages.h"
+#include "platform/res_strings.h"
 
 #include <algorithm>
 #include <array>
@@ -288,8 +287,7 @@ TIvDictLocale TIvDictFile::ReadLocaleRecord() {
 
 TIvDictLanguage TIvDictFile::ReadLanguage(int index) {
     SeekLanguages();
-    if (index < 0 || index >= FHeader.LanguageCount)
-        throw EIvMulti(Fmt(SDictIndexOutOfBounds, index));
+    if (index < 0 || index >= FHeader.LanguageCount) throw EIvMulti(SDictIndexOutOfBounds, index);
     TIvDictLanguage language;
     for (int i = 0; i <= index; ++i) language = ReadLanguageRecord();
     return language;
@@ -304,8 +302,7 @@ std::vector<TIvDictLanguage> TIvDictFile::ReadLanguages() {
 
 TIvDictLocale TIvDictFile::ReadLocale(int index) {
     SeekLocales();
-    if (index < 0 || index >= FHeader.LocaleCount)
-        throw EIvMulti(Fmt(SDictIndexOutOfBounds, index));
+    if (index < 0 || index >= FHeader.LocaleCount) throw EIvMulti(SDictIndexOutOfBounds, index);
     TIvDictLocale locale;
     for (int i = 0; i <= index; ++i) locale = ReadLocaleRecord();
     return locale;

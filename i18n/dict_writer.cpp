@@ -30,6 +30,9 @@ std::string Unescape(std::string_view field, int line) {
             case 'n':
                 result += '\n';
                 break;
+            case 'r':
+                result += '\r';
+                break;
             case '\\':
                 result += '\\';
                 break;
@@ -64,7 +67,9 @@ void CheckTranslation(const TIvSourceRecord& record, const std::string& text, co
     if (text.empty()) return;
     if (!FitsCp1252(text))
         Fail(record.Line, std::string(column) + " text is not UTF-8 or lacks Windows-1252");
-    if (!SameConversions(record.Native, text) || ArgMarkers(record.Native) != ArgMarkers(text))
+    // Texts with %1 markers are filled through QString::arg, the others through printf.
+    const std::string markers = ArgMarkers(record.Native);
+    if (markers.empty() ? !SameConversions(record.Native, text) : markers != ArgMarkers(text))
         Fail(record.Line,
              std::string(column) + " text has other conversions than \"" + record.Native + "\"");
 }

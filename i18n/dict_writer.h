@@ -19,7 +19,7 @@ struct TIvSourceRecord {
 };
 
 // Parses the source: one record per line, five tab-separated fields (native, owner, name,
-// German, English; trailing empty fields may be left out), with \t, \n and \\ escapes.
+// German, English; trailing empty fields may be left out), with \t, \n, \r and \\ escapes.
 // Lines starting with '#' and empty lines are skipped. Faults raise std::runtime_error
 // with the line number: a wrong number of fields, an empty native text, an unknown escape,
 // a record given twice (same native, owner and name), a translation whose printf

@@ -2,10 +2,10 @@
 #include "i18n/dictionary.h"
 
 #include "i18n/translator.h"
-#include "i18n/translator_messages.h"
 #include "platform/code_page.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
+#include "platform/res_strings.h"
 #include "platform/resources.h"
 
 #include <algorithm>

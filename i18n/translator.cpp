@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "i18n/translator.h"
 
-#include "i18n/translator_messages.h"
+#include "platform/res_strings.h"
 
 #include <QAbstractButton>
 #include <QAction>

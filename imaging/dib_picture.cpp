@@ -1,12 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "imaging/dib_picture.h"
 
-#include "imaging/image_messages.h"
 #include "imaging/mapped_memory.h"
 #include "platform/error.h"
-#include "platform/messages.h"
 #include "platform/file_io.h"
 #include "platform/mul_div.h"
+#include "platform/res_strings.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -14,7 +13,6 @@
 #include <utility>
 
 namespace pix {
-
 
 namespace {
 
@@ -237,8 +235,8 @@ void CheckPictureMemory(std::uint64_t bytes) {
     // Whole megabytes, rounded up for the need and down for the limit, so the two never
     // read as equal.
     constexpr std::uint64_t kMb = std::uint64_t{1} << 20;
-    throw EPixError(Fmt(SPictureTooLarge, static_cast<unsigned long long>((bytes + kMb - 1) / kMb),
-                        static_cast<unsigned long long>(limit / kMb)));
+    throw EPixError(SPictureTooLarge, static_cast<unsigned long long>((bytes + kMb - 1) / kMb),
+                    static_cast<unsigned long long>(limit / kMb));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -299,10 +297,10 @@ void TDibPicture::AllocInfo(int width, int height, bool initTable) {
     const std::int64_t w = width < 0 ? -static_cast<std::int64_t>(width) : width;
     const std::int64_t h = height < 0 ? -static_cast<std::int64_t>(height) : height;
     if (w == 0 || h == 0 || w > INT32_MAX || h > INT32_MAX)
-        throw EPixError(Fmt(SInvalidImageSize, width, height));
+        throw EPixError(SInvalidImageSize, width, height);
     const int bits = BitCountOfKind(FPaletteKind);
     const std::uint64_t size = DibBytesPerLine(w, bits) * static_cast<std::uint64_t>(h);
-    if (size > kMaxImageSize) throw EPixError(Fmt(SImageTooLarge, width, height));
+    if (size > kMaxImageSize) throw EPixError(SImageTooLarge, width, height);
     CheckPictureMemory(size);
 
     auto info = std::make_unique<TDibInfo>(InfoSizeOfKind(FPaletteKind));
@@ -368,7 +366,7 @@ void TDibPicture::AssignDIB(std::span<const std::uint8_t> dib) {
     if (header.biSize != 40) throw EPixError(SInvalidDibHandle);
     const int bits = header.biBitCount;
     if (bits != 1 && bits != 4 && bits != 8 && bits != 24)
-        throw EPixError(Fmt(SDibBitCountFormat, SDibNotSupported, bits));
+        throw EPixError(SDibBitCountFormat, LoadResString(SDibNotSupported).c_str(), bits);
     // Compressed bits would be taken as rows and shown as noise.
     if (header.biCompression != BI_RGB) throw EPixError(SDibNotSupported);
     const std::size_t infoSize = pix::InfoSize(header);
@@ -519,9 +517,8 @@ bool TDibPicture::AdoptSection(std::unique_ptr<TDibSection>& decoded) {
     const BITMAPINFOHEADER& other = decoded->Header();
     if (made.biWidth != other.biWidth || made.biHeight != other.biHeight ||
         made.biBitCount != other.biBitCount || FBitmap->ColorCount() != decoded->ColorCount() ||
-        (FBitmap->ColorCount() != 0 &&
-         std::memcmp(FBitmap->Colors(), decoded->Colors(),
-                     FBitmap->ColorCount() * sizeof(RGBQUAD)) != 0))
+        (FBitmap->ColorCount() != 0 && std::memcmp(FBitmap->Colors(), decoded->Colors(),
+                                                   FBitmap->ColorCount() * sizeof(RGBQUAD)) != 0))
         return false;
     // The canvas keeps its FOldBitmap; only the selected raster changes.
     std::swap(FBitmap, decoded);

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "imaging/field_list.h"
 
-#include "imaging/image_messages.h"
 #include "platform/error.h"
+#include "platform/res_strings.h"
 
 #include <algorithm>
 #include <cstring>

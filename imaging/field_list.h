@@ -93,6 +93,4 @@ private:
     std::vector<TFieldEntry> FItems;
 };
 
-inline constexpr const char* STagAsciiNeeded = "Tag with ASCII data type needed";
-
 }  // namespace pix

@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "imaging/mapped_memory.h"
 
-#include "imaging/image_messages.h"
 #include "platform/error.h"
-#include "platform/messages.h"
+#include "platform/res_strings.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -21,9 +20,8 @@ TLwMappedMemory::TLwMappedMemory(std::int64_t size, const std::string& name, std
 
 TLwMappedMemory::TLwMappedMemory(TFromMapping, TMappingHandle handle, std::int64_t size) {
     if (handle == kNoMapping) throw EPixError(SErrInvalidMapping);
-    if (size < 0) throw EOSError(Fmt(SErrMapView, EINVAL), EINVAL);
-    if (static_cast<std::uint64_t>(size) > SIZE_MAX)
-        throw EOSError(Fmt(SErrMapView, ENOMEM), ENOMEM);
+    if (size < 0) throw EOSError(SErrMapView, EINVAL, EINVAL);
+    if (static_cast<std::uint64_t>(size) > SIZE_MAX) throw EOSError(SErrMapView, ENOMEM, ENOMEM);
     // Size 0 stands for the whole object, as the view's region size does on Windows.
     const std::size_t length =
         size == 0 ? MappingObjectSize(handle) : static_cast<std::size_t>(size);
@@ -31,7 +29,7 @@ TLwMappedMemory::TLwMappedMemory(TFromMapping, TMappingHandle handle, std::int64
     if (base == nullptr) {
         // The handle stays with the caller: ownership passes only with a mapped view.
         const int code = errno;
-        throw EOSError(Fmt(SErrMapView, code), code);
+        throw EOSError(SErrMapView, code, code);
     }
     FBase = base;
     FSize = static_cast<std::int64_t>(length);
@@ -52,7 +50,7 @@ std::unique_ptr<TLwMappedMemory> TLwMappedMemory::CreateFromMapping(TMappingHand
 TLwMappedMemory::~TLwMappedMemory() { Release(); }
 
 void TLwMappedMemory::Allocate(std::int64_t size) {
-    if (size < 0) throw EOSError(Fmt(SErrCreateMapping, EINVAL), EINVAL);
+    if (size < 0) throw EOSError(SErrCreateMapping, EINVAL, EINVAL);
     if (static_cast<std::uint64_t>(size) > SIZE_MAX) throw EPixError(SNotEnoughMemory);
     const auto length = static_cast<std::size_t>(size);
     if (size < FThreshold) {
@@ -73,7 +71,7 @@ void TLwMappedMemory::Allocate(std::int64_t size) {
             const int code = errno;
             CloseMappingObject(handle);
             FSize = 0;
-            throw EOSError(Fmt(SErrMapView, code), code);
+            throw EOSError(SErrMapView, code, code);
         }
         FBase = base;
         FMappingHandle = handle;

@@ -3,7 +3,7 @@
 
 #include "imaging/mapped_memory.h"
 #include "platform/error.h"
-#include "platform/messages.h"
+#include "platform/res_strings.h"
 
 #include <algorithm>
 #include <cstring>

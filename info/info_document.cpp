@@ -3,6 +3,7 @@
 
 #include "platform/code_page.h"
 #include "platform/file_system.h"
+#include "platform/res_strings.h"
 
 #include <QDate>
 #include <QLocale>
@@ -325,13 +326,18 @@ bool IsValid(const TLocalDateTime& t) {
 
 // ---- The document ----
 
+// A text of the message table in the document's Windows-1252 bytes, passed over by the
+// caller's translation.
+std::string Translated(const TResString& string, const TTranslate& translate) {
+    std::string text = Utf8ToCp1252(LoadResString(string));
+    return translate ? translate(text) : text;
+}
+
 class TDocumentWriter {
 public:
     TDocumentWriter(const TTranslate& translate) : FTranslate(translate) {}
 
-    std::string Label(const char* label) const {
-        return FTranslate ? FTranslate(label) : std::string(label);
-    }
+    std::string Label(const TResString& label) const { return Translated(label, FTranslate); }
     static std::string Bold(std::string_view text) { return "\\b1 " + std::string(text) + "\\b0 "; }
     static void Line(std::string& out, std::string_view text) {
         out += text;
@@ -344,7 +350,7 @@ private:
 
 // The line after a text cut short, from the translated SInfoLeftOut.
 std::string LeftOutText(const TClippedText& clipped, const TTranslate& translate) {
-    std::string text = translate ? translate(SInfoLeftOut) : std::string(SInfoLeftOut);
+    std::string text = Translated(SInfoLeftOut, translate);
     for (const std::size_t count : {clipped.LinesLeftOut, clipped.BytesLeftOut}) {
         const std::size_t at = text.find("%s");
         if (at == std::string::npos) break;
@@ -364,9 +370,14 @@ std::string ParameterLines(const TThumbInfo& entry, char decimalSeparator, const
                            const TTranslate& translate) {
     std::vector<std::string> names = SplitNames(UpperTrimmed(entry.ParamNames));
     std::string_view format = entry.ParamFormat;
+    std::string defaultFormat;
     if (names.empty()) {
-        names = SplitNames(SInfoDefaultParamNames);
-        format = SInfoDefaultParamFormat;
+        // A translation that takes other values than the native format is not used.
+        defaultFormat = Utf8ToCp1252(LoadResString(SInfoDefaultParamFormat));
+        if (!SameConversions(defaultFormat, SInfoDefaultParamFormat.Text))
+            defaultFormat = SInfoDefaultParamFormat.Text;
+        names = SplitNames(kInfoDefaultParamNames);
+        format = defaultFormat;
     }
     std::vector<double> values;
     for (const std::string& name : names) {
@@ -527,7 +538,7 @@ std::string BuildInfoDocument(const TThumbInfo& entry, const TTranslate& transla
                               const TInfoLocale& locale, const TTextLimit& limit) {
     const TDocumentWriter w(translate);
     std::string out(kDocumentHead);
-    const auto labelled = [&](const char* label, std::string_view value) {
+    const auto labelled = [&](const TResString& label, std::string_view value) {
         TDocumentWriter::Line(out, TDocumentWriter::Bold(w.Label(label)) + std::string(value));
     };
 

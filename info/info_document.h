@@ -12,30 +12,12 @@
 
 namespace pix {
 
-// The panel's labels in their native form; they pass through the translator when shown.
-inline constexpr const char* SInfoRecordTime = "Record time:";
-inline constexpr const char* SInfoFileDate = "File date:";
-inline constexpr const char* SInfoImageNumber = "Image number:";
-inline constexpr const char* SInfoFileSize = "File size:";
-inline constexpr const char* SInfoSingleImages = "Single images:";
-inline constexpr const char* SInfoFormat = "Format:";
-inline constexpr const char* SInfoAuthor = "Author:";
-inline constexpr const char* SInfoCopyright = "Copyright:";
-inline constexpr const char* SInfoComment = "Comment:";
-inline constexpr const char* SInfoLinescan = "Linescan data present";
-inline constexpr const char* SInfoPointscan = "Pointscan data present";
-inline constexpr const char* SInfoMeasurement = "Measurement data present";
+// The parameters shown when an image file names none of its own, in the format
+// SInfoDefaultParamFormat of the message table.
+inline constexpr const char* kInfoDefaultParamNames = "MAG,WD,HV";
 
-// Follows a text cut short; the first "%s" is the number of lines left out, the second
-// the number of bytes.
-inline constexpr const char* SInfoLeftOut = "[%s more lines, %s bytes left out]";
-
-// Shown when an image file names no parameters of its own.
-inline constexpr const char* SInfoDefaultParamNames = "MAG,WD,HV";
-inline constexpr const char* SInfoDefaultParamFormat =
-    "Magnification: %.0fx\r\nWorking Distance: %.0f mm\r\nHigh Voltage: %.0f kV";
-
-// Turns a label into the user's language (Windows-1252 bytes, as the document holds); an
+// Passes over each label after it was loaded from the message table (in the user's language
+// while a dictionary is open) and turned into Windows-1252 bytes, as the document holds; an
 // empty function leaves labels as they are.
 using TTranslate = std::function<std::string(const std::string&)>;
 

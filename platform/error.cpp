@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "platform/error.h"
 
+#include "platform/res_strings.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <exception>
@@ -42,7 +44,7 @@ void SetApplicationErrorReport(TApplicationErrorReport report) {
 bool HasApplicationErrorReport() { return static_cast<bool>(ErrorReport()); }
 
 void HandleException() {
-    std::string message = "Unknown error";
+    std::string message = LoadResString(SUnknownError);
     try {
         throw;
     } catch (const std::exception& e) {

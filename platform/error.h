@@ -7,6 +7,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 
 namespace pix {
 
@@ -21,8 +22,17 @@ public:
     explicit EPixError(const TResString& string) : EPixError(LoadResString(string), string.Id) {}
     template <typename... TArgs>
     EPixError(const TResString& string, TArgs... args)
-        : EPixError(FmtRes(string, args...), string.Id) {}
+        : EPixError(FmtRes(string, CheckedArg(args)...), string.Id) {}
     int Id;
+
+protected:
+    // The arguments go through printf: numbers and C strings only, never a std::string.
+    template <typename T>
+    static T CheckedArg(T arg) {
+        static_assert(std::is_arithmetic_v<T> || std::is_pointer_v<T>,
+                      "message arguments are numbers or C strings");
+        return arg;
+    }
 };
 
 // A stream could not deliver, take or position the bytes asked for.
@@ -35,6 +45,10 @@ public:
 class EOSError : public EPixError {
 public:
     EOSError(const std::string& message, int code) : EPixError(message), Code(code) {}
+    // The message formatted from its resource string with `args`.
+    template <typename... TArgs>
+    EOSError(const TResString& string, int code, TArgs... args)
+        : EPixError(FmtRes(string, CheckedArg(args)...), string.Id), Code(code) {}
     int Code;
 };
 

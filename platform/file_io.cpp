@@ -4,7 +4,7 @@
 #include "platform/error.h"
 #include "platform/file_system.h"
 #include "platform/memory.h"
-#include "platform/messages.h"
+#include "platform/res_strings.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -35,11 +35,11 @@ std::function<void(std::int64_t)> CurrentReadHook() {
 }
 
 [[noreturn]] void ThrowCreateFile(const std::string& name, int code) {
-    throw EOSError(Fmt(SErrCreateFile, name.c_str(), code), code);
+    throw EOSError(SErrCreateFile, code, name.c_str(), code);
 }
 
 [[noreturn]] void ThrowWriteFile(const std::string& name, int code) {
-    throw EOSError(Fmt(SErrWriteFile, name.c_str(), code), code);
+    throw EOSError(SErrWriteFile, code, name.c_str(), code);
 }
 
 // Closes a descriptor unless released; keeps Open's error paths free of leaks.
@@ -131,8 +131,8 @@ std::unique_ptr<TFileView> TFileView::Open(const std::string& fileName, std::uin
     std::int64_t size = 0;
     TFdGuard fd = OpenRegularFile(fileName, writable, size);
 
-    if (size <= 0) throw EOSError(Fmt(SErrCreateMapping, EINVAL), EINVAL);
-    if (size > kMaxFileSize) throw EPixError(Fmt(SErrFileTooLarge, fileName.c_str()));
+    if (size <= 0) throw EOSError(SErrCreateMapping, EINVAL, EINVAL);
+    if (size > kMaxFileSize) throw EPixError(SErrFileTooLarge, fileName.c_str());
 
     auto view = std::make_unique<TFileView>(TOpenTag{});
     view->FName = fileName;

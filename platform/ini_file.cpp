@@ -2,7 +2,7 @@
 #include "platform/ini_file.h"
 
 #include "platform/file_io.h"
-#include "platform/messages.h"
+#include "platform/res_strings.h"
 
 #include <QStandardPaths>
 
@@ -146,7 +146,7 @@ std::string TRegistryIniFile::ReadString(const std::string& section, const std::
 
 void TRegistryIniFile::WriteString(const std::string& section, const std::string& name,
                                    const std::string& value) {
-    if (!OpenSection(section, true)) throw ERegistryException(Fmt(SRegSetDataFailed, name.c_str()));
+    if (!OpenSection(section, true)) throw ERegistryException(SRegSetDataFailed, name.c_str());
     FRegistry.WriteString(name, value);
 }
 
@@ -270,8 +270,7 @@ void TIniFile::EraseSection(const std::string& section) {
 }
 
 void TIniFile::Save(const std::vector<std::string>& lines) {
-    const std::string failed = Fmt(SIniFileWriteError, FFileName.c_str());
-    if (FUnreadable) throw EPixError(failed);
+    if (FUnreadable) throw EPixError(SIniFileWriteError, FFileName.c_str());
     std::string text;
     for (const std::string& line : lines) text += line + "\n";
     try {
@@ -282,7 +281,7 @@ void TIniFile::Save(const std::vector<std::string>& lines) {
         file.Write(text.data(), text.size());
         file.Commit();
     } catch (const EPixError&) {
-        throw EPixError(failed);
+        throw EPixError(SIniFileWriteError, FFileName.c_str());
     }
     FLines = lines;
 }

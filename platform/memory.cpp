@@ -2,7 +2,7 @@
 #include "platform/memory.h"
 
 #include "platform/error.h"
-#include "platform/messages.h"
+#include "platform/res_strings.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -14,9 +14,7 @@ namespace pix {
 
 namespace {
 
-[[noreturn]] void ThrowMappingError(int code) {
-    throw EOSError(Fmt(SErrCreateMapping, code), code);
-}
+[[noreturn]] void ThrowMappingError(int code) { throw EOSError(SErrCreateMapping, code, code); }
 
 constexpr std::size_t kHugePageWorthwhile = std::size_t{4} << 20;
 

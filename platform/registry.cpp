@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "platform/registry.h"
 
-#include "platform/messages.h"
+#include "platform/res_strings.h"
 
 #include <QFile>
 #include <QList>
@@ -453,7 +453,7 @@ bool TRegistry::ReadRaw(const std::string& name, TRegDataType& type, std::string
 
 void TRegistry::WriteRaw(const std::string& name, TRegDataType type, const std::string& data) {
     if (!FOpen || (FKeyAccess & KEY_SET_VALUE) == 0)
-        throw ERegistryException(Fmt(SRegSetDataFailed, name.c_str()));
+        throw ERegistryException(SRegSetDataFailed, name.c_str());
     QSettings& s = Store().Settings;
     s.beginGroup(QString::fromStdString(FCurrentPath));
     QString stored;
@@ -462,7 +462,7 @@ void TRegistry::WriteRaw(const std::string& name, TRegDataType type, const std::
     const QString affected = QString::fromStdString(FCurrentPath) + u'/' + stored;
     const QString text = QString::fromStdString(EncodeValue(type, data));
     if (!WriteThrough(s, affected, [&] { s.setValue(affected, text); }))
-        throw ERegistryException(Fmt(SRegSetDataFailed, name.c_str()));
+        throw ERegistryException(SRegSetDataFailed, name.c_str());
 }
 
 bool TRegistry::ValueExists(const std::string& name) {
@@ -510,9 +510,9 @@ int TRegistry::GetDataSize(const std::string& name) {
 std::string TRegistry::ReadTyped(const std::string& name, TRegDataType wanted, std::size_t size) {
     TRegDataType type;
     std::string data;
-    if (!ReadRaw(name, type, data)) throw ERegistryException(Fmt(SRegGetDataFailed, name.c_str()));
+    if (!ReadRaw(name, type, data)) throw ERegistryException(SRegGetDataFailed, name.c_str());
     if (type != wanted || (size != 0 && data.size() != size))
-        throw ERegistryException(Fmt(SInvalidRegType, name.c_str()));
+        throw ERegistryException(SInvalidRegType, name.c_str());
     return data;
 }
 
@@ -521,7 +521,7 @@ std::string TRegistry::ReadString(const std::string& name) {
     std::string data;
     if (!ReadRaw(name, type, data)) return {};
     if (type != rdString && type != rdExpandString)
-        throw ERegistryException(Fmt(SInvalidRegType, name.c_str()));
+        throw ERegistryException(SInvalidRegType, name.c_str());
     return data;
 }
 

@@ -3,6 +3,7 @@
 
 #include "platform/file_system.h"
 #include "platform/mount_table.h"
+#include "platform/res_strings.h"
 
 #include <QString>
 
@@ -66,11 +67,6 @@ enum TItemKind : char {
 // The parsing names of the virtual folders; no path looks like them.
 constexpr const char* kDesktopParsingName = "::Desktop";
 constexpr const char* kComputerParsingName = "::Computer";
-
-constexpr const char* kDesktopName = "Desktop";
-constexpr const char* kHomeName = "Home";
-constexpr const char* kComputerName = "Computer";
-constexpr const char* kFileSystemName = "File System";
 
 TItemId MakeItem(TItemKind kind, std::string_view payload = {}) {
     TItemId item(1, static_cast<char>(kind));
@@ -470,8 +466,8 @@ public:
         const bool parsing = (flags & SHGDN_FORPARSING) != 0 && (flags & SHGDN_INFOLDER) == 0;
         if (item.empty()) {
             if (parsing) return FPath;
-            if (FPath == "/") return kFileSystemName;
-            return FPath == HomeFolder() ? kHomeName : ExtractFileName(FPath);
+            if (FPath == "/") return LoadResString(SFileSystemName);
+            return FPath == HomeFolder() ? LoadResString(SHomeName) : ExtractFileName(FPath);
         }
         const auto entry = Decode(item);
         if (!entry || entry->Kind != itEntry) return std::nullopt;
@@ -589,10 +585,12 @@ public:
 
     std::optional<std::string> GetDisplayNameOf(const TItemId& item, std::uint32_t flags) override {
         const bool parsing = (flags & SHGDN_FORPARSING) != 0 && (flags & SHGDN_INFOLDER) == 0;
-        if (item.empty()) return parsing ? kComputerParsingName : kComputerName;
+        if (item.empty())
+            return parsing ? std::string(kComputerParsingName) : LoadResString(SComputerName);
         const auto decoded = Decode(item);
         if (!decoded) return std::nullopt;
-        if (decoded->Kind == itRoot) return parsing ? "/" : kFileSystemName;
+        if (decoded->Kind == itRoot)
+            return parsing ? std::string("/") : LoadResString(SFileSystemName);
         if (decoded->Kind != itVolume) return std::nullopt;
         return parsing ? decoded->Payload : ExtractFileName(decoded->Payload);
     }
@@ -678,14 +676,15 @@ public:
 
     std::optional<std::string> GetDisplayNameOf(const TItemId& item, std::uint32_t flags) override {
         const bool parsing = (flags & SHGDN_FORPARSING) != 0 && (flags & SHGDN_INFOLDER) == 0;
-        if (item.empty()) return parsing ? kDesktopParsingName : kDesktopName;
+        if (item.empty())
+            return parsing ? std::string(kDesktopParsingName) : LoadResString(SDesktopName);
         const auto decoded = Decode(item);
         if (!decoded) return std::nullopt;
         switch (decoded->Kind) {
             case itHome:
-                return parsing ? HomeFolder() : kHomeName;
+                return parsing ? HomeFolder() : LoadResString(SHomeName);
             case itComputer:
-                return parsing ? kComputerParsingName : kComputerName;
+                return parsing ? std::string(kComputerParsingName) : LoadResString(SComputerName);
             case itEntry:
                 if (!parsing) return decoded->Payload;
                 if (const auto desktop = DesktopFolder())

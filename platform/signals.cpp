@@ -2,7 +2,7 @@
 #include "platform/signals.h"
 
 #include "platform/error.h"
-#include "platform/messages.h"
+#include "platform/res_strings.h"
 
 #include <QObject>
 #include <QSocketNotifier>
@@ -44,7 +44,7 @@ TTerminationSignals::TTerminationSignals(std::function<void(int signal)> handler
     TState& state = *FState;
     state.Handler = std::move(handler);
     if (pipe2(state.Pipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        throw EOSError(Fmt(SErrCreatePipe, errno), errno);
+        throw EOSError(SErrCreatePipe, errno, errno);
     gWriteEnd = state.Pipe[1];
     state.Notifier = std::make_unique<QSocketNotifier>(state.Pipe[0], QSocketNotifier::Read);
     QObject::connect(state.Notifier.get(), &QSocketNotifier::activated, [&state] {

@@ -4,7 +4,7 @@
 
 #include "platform/byte_order.h"
 #include "platform/error.h"
-#include "platform/messages.h"
+#include "platform/res_strings.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -7,9 +7,8 @@
 
 #include "imaging/dib_picture.h"
 #include "platform/byte_order.h"
-#include "platform/messages.h"
 #include "platform/mul_div.h"
-#include "png/png_messages.h"
+#include "platform/res_strings.h"
 
 #include <zlib.h>
 
@@ -99,8 +98,11 @@ unsigned Channels(unsigned colorType) {
     }
 }
 
-std::string ZlibText(int code, const z_stream& zs) {
-    return std::string(SPngZLIBError) + SPngZLIBDescription + (zs.msg ? zs.msg : zError(code));
+// The error of a failed inflate: the program's text, then zlib's own description.
+EPNGZLIBError ZlibError(int code, const z_stream& zs) {
+    return EPNGZLIBError(LoadResString(SPngZLIBError) + LoadResString(SPngZLIBDescription) +
+                             (zs.msg ? zs.msg : zError(code)),
+                         SPngZLIBError.Id);
 }
 
 // Inflates `in` into at most kMaxTextSize bytes; false when the data is not a complete
@@ -328,7 +330,7 @@ private:
 class TInflater {
 public:
     TInflater() {
-        if (inflateInit(&Zs) != Z_OK) throw EPNGZLIBError(ZlibText(Z_MEM_ERROR, Zs));
+        if (inflateInit(&Zs) != Z_OK) throw ZlibError(Z_MEM_ERROR, Zs);
     }
     ~TInflater() { inflateEnd(&Zs); }
     TInflater(const TInflater&) = delete;
@@ -386,8 +388,8 @@ void TChunkIHDR::Parse(TPNGObject& owner) {
     if (Compression != 0) throw EPNGUnknownCompression(SPngUnknownCompression);
     if (Interlace > 1) throw EPNGUnknownInterlace(SPngUnknownInterlace);
     if (BitmapBits(ColorType, BitDepth) == 0)
-        throw EPNGInvalidColorFormat(Fmt(SPngInvalidColorFormat, static_cast<unsigned>(ColorType),
-                                         static_cast<unsigned>(BitDepth)));
+        throw EPNGInvalidColorFormat(SPngInvalidColorFormat, static_cast<unsigned>(ColorType),
+                                     static_cast<unsigned>(BitDepth));
     owner.FHeader = this;
     owner.FInterlace = Interlace;
     owner.PrepareBitmap();
@@ -773,7 +775,7 @@ void TPNGObject::DecodeImage(TStream& stream, std::uint32_t firstLength) {
             if (ret == Z_STREAM_END) {
                 streamEnded = true;
             } else if (ret != Z_OK && !(ret == Z_BUF_ERROR && zs.avail_in == 0)) {
-                throw EPNGZLIBError(ZlibText(ret, zs));
+                throw ZlibError(ret, zs);
             }
         }
     };

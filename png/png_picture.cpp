@@ -2,7 +2,7 @@
 #include "png/png_picture.h"
 
 #include "platform/error.h"
-#include "png/png_messages.h"
+#include "platform/res_strings.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "settings/registry_ex.h"
 
-#include "platform/messages.h"
+#include "platform/res_strings.h"
 
 namespace pix {
 namespace {
@@ -25,7 +25,7 @@ void WriteValue(HKEY root, const std::string& key, const std::string& name, TWri
     TRegistryEx registry(KEY_WRITE);
     registry.SetRootKey(EffectiveRoot(root));
     if (!registry.OpenKeyAccess(key, KEY_WRITE, true))
-        throw ERegistryException(Fmt(SRegSetDataFailed, name.c_str()));
+        throw ERegistryException(SRegSetDataFailed, name.c_str());
     write(registry);
     registry.CloseKey();
 }

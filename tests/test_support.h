@@ -2,8 +2,13 @@
 // Helpers shared by the test programs.
 #pragma once
 
+#include "platform/error.h"
+
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace pix::test {
 
@@ -48,6 +53,33 @@ private:
 
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
+
+// The EPixError a call raised: its message identifier (-1 when it raised none) and text.
+struct TRaised {
+    int Id = -1;
+    std::string What;
+};
+template <typename F>
+TRaised Raised(F&& call) {
+    try {
+        call();
+    } catch (const EPixError& e) {
+        return {e.Id, e.what()};
+    }
+    return {};
+}
+// Whether `raised` is the message `string`, with `argument` (when given) in its text.
+inline testing::AssertionResult IsMessage(const TRaised& raised, const TResString& string,
+                                          std::string_view argument = {}) {
+    if (raised.Id != string.Id)
+        return testing::AssertionFailure()
+               << "raised message " << raised.Id << " \"" << raised.What << "\", expected "
+               << string.Id << " \"" << string.Text << "\"";
+    if (raised.What.find(argument) == std::string::npos)
+        return testing::AssertionFailure()
+               << "\"" << raised.What << "\" lacks \"" << argument << "\"";
+    return testing::AssertionSuccess();
+}
 
 }  // namespace pix::test
 

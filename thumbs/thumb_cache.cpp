@@ -2,11 +2,12 @@
 #include "thumbs/thumb_cache.h"
 
 #include "formats/bmp_picture.h"
+
 #include "platform/byte_order.h"
 #include "platform/error.h"
 #include "platform/file_io.h"
+#include "platform/res_strings.h"
 #include "platform/span_reader.h"
-#include "thumbs/thumb_messages.h"
 
 #include <algorithm>
 #include <chrono>
@@ -380,8 +381,8 @@ constexpr std::size_t kReadBlock = std::size_t{1} << 20;
 
 }  // namespace
 
-std::shared_ptr<TThumbCacheFile> TThumbCacheFile::Open(const std::string& fileName,
-                                                       int thumbWidth, int thumbHeight) {
+std::shared_ptr<TThumbCacheFile> TThumbCacheFile::Open(const std::string& fileName, int thumbWidth,
+                                                       int thumbHeight) {
     auto cache = std::make_shared<TThumbCacheFile>(TOpenTag{});
     try {
         cache->FFile = TReadFile::Open(fileName);
@@ -393,7 +394,8 @@ std::shared_ptr<TThumbCacheFile> TThumbCacheFile::Open(const std::string& fileNa
         cache->FBoxHeight = thumbHeight;
         cache->FPosition = LoadLE32(header + 16);
         // The count is read here, so a directory offset outside the file fails at once.
-        cache->FRemaining = LoadLE32(cache->Read(cache->FDirectoryBlock, cache->FPosition, 4).data());
+        cache->FRemaining =
+            LoadLE32(cache->Read(cache->FDirectoryBlock, cache->FPosition, 4).data());
         cache->FPosition += 4;
     } catch (const EPixError&) {
         return nullptr;  // missing, unreadable or cut short: nothing to reuse
@@ -464,13 +466,12 @@ std::unique_ptr<TBmpPicture> TThumbCacheFile::ReadThumbnail(std::int64_t offset,
         // file in place would otherwise hand this entry another file's thumbnail.
         if (Changed() || offset < kThumbItemHeaderSize) return nullptr;
         std::vector<std::uint8_t> bytes(kThumbItemHeaderSize + std::size_t{length});
-        if (FFile->ReadAt(offset - kThumbItemHeaderSize, bytes.data(), bytes.size()) <
-            bytes.size())
+        if (FFile->ReadAt(offset - kThumbItemHeaderSize, bytes.data(), bytes.size()) < bytes.size())
             return nullptr;
         if (LoadLE16(bytes.data()) != itThumbnail || LoadLE32(bytes.data() + 2) != length)
             return nullptr;
-        auto thumbnail = DecodeThumbnail(std::span(bytes).subspan(kThumbItemHeaderSize),
-                                         FBoxWidth, FBoxHeight);
+        auto thumbnail =
+            DecodeThumbnail(std::span(bytes).subspan(kThumbItemHeaderSize), FBoxWidth, FBoxHeight);
         if (Changed()) return nullptr;  // rewritten while it was read
         return thumbnail;
     } catch (...) {

@@ -2,7 +2,7 @@
 #include "thumbs/thumb_info.h"
 
 #include "platform/error.h"
-#include "thumbs/thumb_messages.h"
+#include "platform/res_strings.h"
 
 #include <utility>
 

@@ -3,13 +3,13 @@
 
 #include "formats/bmp_picture.h"
 #include "formats/format_table.h"
-#include "imaging/image_messages.h"
+
 #include "imaging/mapped_memory.h"
 #include "platform/error.h"
-#include "platform/messages.h"
 #include "platform/file_io.h"
 #include "platform/file_system.h"
 #include "platform/mul_div.h"
+#include "platform/res_strings.h"
 #include "tiff/tif_picture.h"
 #include "tiff/tiff_reader.h"
 

@@ -7,9 +7,9 @@
 #include "platform/error.h"
 #include "platform/file_io.h"
 #include "platform/file_system.h"
+#include "platform/res_strings.h"
 #include "thumbs/image_signature.h"
 #include "thumbs/thumb_cache.h"
-#include "thumbs/thumb_messages.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "tiff/tif_picture.h"
 
-#include "imaging/image_messages.h"
 #include "platform/error.h"
+#include "platform/res_strings.h"
 #include "tiff/tiff_reader.h"
 #include "tiff/tiff_writer.h"
 
@@ -83,7 +83,7 @@ void TTifPicture::ReadBits(TStream& stream) {
 void TTifPicture::WriteFileHeader(TStream& stream) { WriteTiffHeader(stream); }
 
 void TTifPicture::WriteData(TStream& stream, bool option) {
-    if (!FInfo || !FBits) throw EPixError(Fmt(SInvalidImageSize, 0, 0));
+    if (!FInfo || !FBits) throw EPixError(SInvalidImageSize, 0, 0);
     if (FImgData16 && FImgData16->Keep16)
         WriteTiffImage(stream, FImgData16->Memory(), *FInfo, option, FFields, 16);
     else

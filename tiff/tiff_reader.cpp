@@ -1,11 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "tiff/tiff_reader.h"
 
-#include "imaging/image_messages.h"
 #include "imaging/mapped_memory.h"
 #include "platform/byte_order.h"
 #include "platform/error.h"
-#include "tiff/tiff_messages.h"
+#include "platform/res_strings.h"
 
 #include <algorithm>
 #include <bit>
@@ -151,7 +150,7 @@ std::uint32_t FirstValue(const TFieldEntry& entry) {
 // two SHORTs from the entry itself, or 16- or 32-bit elements of its data block.
 class TStripList {
 public:
-    TStripList(const TFieldEntry& entry, const char* missingBlockMessage) : FEntry(entry) {
+    TStripList(const TFieldEntry& entry, const TResString& missingBlockMessage) : FEntry(entry) {
         FWide = entry.FieldType == ftLong || entry.FieldType == ftSLong;
         if (entry.Count <= 1) {
             FCount = 1;
@@ -477,13 +476,12 @@ std::uint32_t BuildTiffImageInfo(const TFieldList& fields, std::unique_ptr<TDibI
     const std::uint32_t w = FirstValue(*width);
     const std::uint32_t h = FirstValue(*height);
     if (w == 0 || h == 0 || w > INT32_MAX || h > INT32_MAX)
-        throw EPixError(Fmt(SInvalidImageSize,
-                            static_cast<int>(std::min<std::uint32_t>(w, INT32_MAX)),
-                            static_cast<int>(std::min<std::uint32_t>(h, INT32_MAX))));
+        throw EPixError(SInvalidImageSize, static_cast<int>(std::min<std::uint32_t>(w, INT32_MAX)),
+                        static_cast<int>(std::min<std::uint32_t>(h, INT32_MAX)));
     const std::uint64_t imageSize = DibBytesPerLine(w, bitCount) * h;
     const std::uint64_t samplesSize = grey236 ? std::uint64_t{w} * h * 2 : 0;
     if (imageSize > kMaxImageSize || samplesSize > kMaxImageSize)
-        throw EPixError(Fmt(SImageTooLarge, static_cast<int>(w), static_cast<int>(h)));
+        throw EPixError(SImageTooLarge, static_cast<int>(w), static_cast<int>(h));
     CheckPictureMemory(imageSize + samplesSize);
 
     const std::size_t entries = bitCount <= 8 ? (std::size_t{1} << bitCount) : 0;
@@ -516,14 +514,14 @@ struct TStripLayout {
     std::uint64_t RowsPerStrip = 0;
 };
 
-TStripLayout StripLayout(const BITMAPINFOHEADER& header, const TFieldList& fields,
-                         bool samples16) {
+TStripLayout StripLayout(const BITMAPINFOHEADER& header, const TFieldList& fields, bool samples16) {
     TStripLayout layout;
     layout.Width = static_cast<std::uint64_t>(header.biWidth < 0 ? 0 : header.biWidth);
     const std::int64_t signedHeight = header.biHeight;
     layout.Height = static_cast<std::uint64_t>(signedHeight < 0 ? -signedHeight : signedHeight);
-    layout.RowBytes = samples16 ? layout.Width * 2
-                                : (layout.Width * static_cast<std::uint64_t>(header.biBitCount) + 7) / 8;
+    layout.RowBytes = samples16
+                          ? layout.Width * 2
+                          : (layout.Width * static_cast<std::uint64_t>(header.biBitCount) + 7) / 8;
     layout.RowsPerStrip = layout.Height;
     if (const auto* f = FindField(fields, tagRowsPerStrip)) {
         const std::uint32_t v = FirstValue(*f);

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "tiff/tiff_writer.h"
 
-#include "imaging/image_messages.h"
 #include "imaging/mapped_memory.h"
 #include "platform/byte_order.h"
 #include "platform/error.h"
 #include "platform/mul_div.h"
+#include "platform/res_strings.h"
 #include "tiff/tiff_reader.h"
 
 #include <algorithm>
@@ -224,18 +224,18 @@ void WriteTiffImage(TStream& stream, const void* pixels, const TDibInfo& info, b
     const BITMAPINFOHEADER& header = info.Header();
     if (bits != 16 &&
         (bits != header.biBitCount || (bits != 1 && bits != 4 && bits != 8 && bits != 24)))
-        throw EPixError(Fmt(SDibBitCountFormat, SDibNotSupported, bits));
+        throw EPixError(SDibBitCountFormat, LoadResString(SDibNotSupported).c_str(), bits);
     const std::uint64_t width = static_cast<std::uint64_t>(std::llabs(header.biWidth));
     const std::uint64_t height = static_cast<std::uint64_t>(std::llabs(header.biHeight));
     if (width == 0 || height == 0 || pixels == nullptr)
-        throw EPixError(Fmt(SInvalidImageSize, header.biWidth, header.biHeight));
+        throw EPixError(SInvalidImageSize, header.biWidth, header.biHeight);
 
     const TLayout layout = ChooseLayout(info, bits);
     const std::uint64_t rowSize =
         bits == 16 ? width * 2 : (width * static_cast<std::uint64_t>(layout.FileBits) + 7) / 8;
     const std::uint64_t stripBytes = rowSize * height;  // both factors are below 2^35
     if (stripBytes > kMaxTiffOffset)
-        throw EPixError(Fmt(SImageTooLarge, header.biWidth, header.biHeight));
+        throw EPixError(SImageTooLarge, header.biWidth, header.biHeight);
 
     // The new directory. StripOffsets gets its value once the data is laid out.
     TFieldList list;
@@ -286,7 +286,7 @@ void WriteTiffImage(TStream& stream, const void* pixels, const TDibInfo& info, b
     }
     const std::uint64_t stripOffset = dataStart + dataSize;
     const std::uint64_t end = stripOffset + stripBytes + (stripBytes & 1);
-    if (end > kMaxTiffOffset) throw EPixError(Fmt(SImageTooLarge, header.biWidth, header.biHeight));
+    if (end > kMaxTiffOffset) throw EPixError(SImageTooLarge, header.biWidth, header.biHeight);
     list.SetLong(tagStripOffsets, static_cast<std::uint32_t>(stripOffset));
     const std::uint32_t nextIfd = another ? static_cast<std::uint32_t>(end) : 0;
 

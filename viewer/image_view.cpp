@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "viewer/image_view.h"
 
-#include "viewer/viewer_messages.h"
-
 #include "platform/dib.h"
+#include "platform/gui/framework_translator.h"
+#include "platform/res_strings.h"
 
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -145,7 +145,7 @@ QString PixelText(const TDibPicture& picture, int x, int y) {
             break;
         case 24: {
             const std::uint8_t* p = row + static_cast<std::ptrdiff_t>(x) * 3;
-            return QString(SViewerRgbColor).arg(x).arg(y).arg(p[2]).arg(p[1]).arg(p[0]);
+            return LoadResQString(SViewerRgbColor).arg(x).arg(y).arg(p[2]).arg(p[1]).arg(p[0]);
         }
         default:
             return {};
@@ -153,11 +153,15 @@ QString PixelText(const TDibPicture& picture, int x, int y) {
     if (const TImgData16* samples = picture.ImgData16()) {
         const std::int64_t at = static_cast<std::int64_t>(y) * section->Width() + x;
         if (at < samples->SampleCount())
-            return QString(SViewerSampleIndex).arg(x).arg(y).arg(samples->Words()[at]).arg(index);
+            return LoadResQString(SViewerSampleIndex)
+                .arg(x)
+                .arg(y)
+                .arg(samples->Words()[at])
+                .arg(index);
     }
     const RGBQUAD color =
         index < section->ColorCount() ? section->Colors()[index] : RGBQUAD{0, 0, 0, 0};
-    return QString(SViewerIndexColor)
+    return LoadResQString(SViewerIndexColor)
         .arg(x)
         .arg(y)
         .arg(index)
@@ -200,7 +204,7 @@ const TDibPicture* TImageView::Picture() const {
 
 QString TImageView::Message() const {
     if (FImage == nullptr || FImage->Ok()) return {};
-    return FImage->Error.empty() ? QString(SViewerNoImage)
+    return FImage->Error.empty() ? LoadResQString(SViewerNoImage)
                                  : QString::fromUtf8(FImage->Error.c_str());
 }
 

@@ -4,11 +4,13 @@
 // --trace prints a line for each image shown: the path, a tab, and "ok" or the reason it
 // could not be shown. --version prints the product name and the version and ends.
 #include "viewer/viewer_form.h"
-#include "viewer/viewer_messages.h"
 
+#include "platform/error.h"
 #include "platform/file_system.h"
+#include "platform/gui/framework_translator.h"
 #include "platform/gui/single_instance.h"
 #include "platform/process.h"
+#include "platform/res_strings.h"
 #include "platform/signals.h"
 #include "platform/thread.h"
 #include "platform/version_info.h"
@@ -25,6 +27,9 @@
 namespace pix {
 namespace {
 
+// The viewer's own single-instance lock and socket, apart from the browser's.
+constexpr char kViewerInstanceName[] = "Mutex_PIXORAMA_VIEW_10";
+
 // An exception that reaches an event handler is shown and the program goes on; Qt's event
 // loop does not let exceptions pass through it.
 class TViewerApplication : public QApplication {
@@ -33,10 +38,10 @@ public:
     bool notify(QObject* receiver, QEvent* event) override {
         try {
             return QApplication::notify(receiver, event);
-        } catch (const std::exception& e) {
-            ShowException(e.what());
         } catch (...) {
-            ShowException(SViewerUnknownError);
+            // The application's report: the dictionary's, which shows the message in the
+            // user's language, or the plain message box.
+            HandleException();
         }
         return false;
     }
@@ -72,7 +77,13 @@ int main(int argc, char** argv) {
 
     TViewerApplication app(argc, argv);
     QApplication::setApplicationName(kViewerTitle);
+    // Key names and standard buttons follow the open dictionary.
+    TFrameworkTranslator frameworkTexts;
+    QCoreApplication::installTranslator(&frameworkTexts);
     TViewerForm form;
+    if (!HasApplicationErrorReport())
+        SetApplicationErrorReport(
+            [](const std::string& message) { TViewerApplication::ShowException(message.c_str()); });
     if (trace) {
         form.OnShown = [](const std::string& path, const std::string& error) {
             std::printf("%s\t%s\n", path.c_str(), error.empty() ? "ok" : error.c_str());

@@ -2,13 +2,12 @@
 #include "viewer/view_image.h"
 
 #include "formats/format_table.h"
-#include "viewer/viewer_messages.h"
 
-#include "imaging/image_messages.h"
 #include "imaging/mapped_memory.h"
 #include "platform/error.h"
 #include "platform/file_io.h"
 #include "platform/file_system.h"
+#include "platform/res_strings.h"
 #include "tiff/tiff_reader.h"
 
 #include <new>
@@ -29,7 +28,7 @@ void SeekTiffImage(TStream& stream, int index) {
         TFieldList fields;
         const std::int64_t next = ReadDirectory(stream, fields, bigEndian);
         if (next <= 0 || next >= stream.Size() || visited.count(next) != 0)
-            throw EPixError(Fmt(SViewerImageNotInFile, index + 1));
+            throw EPixError(SViewerImageNotInFile, index + 1);
         stream.SetPosition(next);
     }
 }
@@ -41,14 +40,13 @@ void Load(TViewImage& image, std::stop_token stop) {
     if (format.TiffEntry) {
         TLwMappedStream stream(image.Path, fmOpenRead | fmShareDenyWrite, stop);
         image.Count = CountTiffImages(stream);
-        if (image.Index >= image.Count)
-            throw EPixError(Fmt(SViewerImageNotInFile, image.Index + 1));
+        if (image.Index >= image.Count) throw EPixError(SViewerImageNotInFile, image.Index + 1);
         stream.SetPosition(0);
         picture->ReadFileHeader(stream);
         if (image.Index > 0) SeekTiffImage(stream, image.Index);
         picture->LoadFromStream(stream);
     } else {
-        if (image.Index > 0) throw EPixError(Fmt(SViewerImageNotInFile, image.Index + 1));
+        if (image.Index > 0) throw EPixError(SViewerImageNotInFile, image.Index + 1);
         picture->LoadFromFile(image.Path);
     }
     if (const TImgData16* samples = picture->ImgData16()) {
@@ -65,23 +63,30 @@ TViewImage LoadViewImage(const std::string& path, int index, std::stop_token sto
     image.Path = path;
     image.Index = index < 0 ? 0 : index;
     image.FileDate = FileAge(path);
+    const auto fail = [&image](const TResString& message) {
+        image.Error = LoadResString(message);
+        image.ErrorId = message.Id;
+    };
     if (DirectoryExists(path)) {
-        image.Error = SViewerNoImageFile;
+        fail(SViewerNoImageFile);
         return image;
     }
     try {
         Load(image, std::move(stop));
     } catch (const std::bad_alloc&) {
-        image.Error = SNotEnoughMemory;
+        fail(SNotEnoughMemory);
+    } catch (const EPixError& e) {
+        image.Error = e.what();
+        image.ErrorId = e.Id;
     } catch (const std::exception& e) {
         image.Error = e.what();
     } catch (...) {
-        image.Error = SViewerUnknownError;
+        fail(SViewerUnknownError);
     }
     if (!image.Error.empty()) {
         image.Picture.reset();
         // The system's "cannot open" says less than this.
-        if (!FileExists(path)) image.Error = SViewerFileMissing;
+        if (!FileExists(path)) fail(SViewerFileMissing);
     }
     return image;
 }

@@ -20,6 +20,7 @@ struct TViewImage {
     std::int32_t FileDate = -1;            // the file's date when it was read (FileAge)
     std::unique_ptr<TDibPicture> Picture;  // null when the load failed
     std::string Error;                     // the reader's message when it failed
+    int ErrorId = 0;  // the message's identifier in the message table, 0 for a library's text
     // The display window of a 16-bit image as loaded: the smallest and largest sample.
     std::uint16_t DataMin = 0;
     std::uint16_t DataMax = 0;
@@ -34,7 +35,8 @@ struct TViewImage {
 // Loads image `index` of the file at `path` with the picture class its name chooses. The
 // images of a TIFF file are reached through its directory chain, without decoding those
 // before them. Never throws: a failure leaves Picture null and Error the reader's message
-// (SViewerFileMissing when the file is not there, SViewerNoImageFile for a folder).
+// (SViewerFileMissing when the file is not there, SViewerNoImageFile for a folder)
+// and ErrorId its identifier.
 TViewImage LoadViewImage(const std::string& path, int index = 0, std::stop_token stop = {});
 
 }  // namespace pix

@@ -3,12 +3,13 @@
 
 #include "info/info_document.h"
 #include "viewer/image_view.h"
-#include "viewer/viewer_messages.h"
 #include "viewer/window_dialog.h"
 
 #include "i18n/translator.h"
 #include "platform/file_system.h"
+#include "platform/gui/framework_translator.h"
 #include "platform/gui/rtf_reader.h"
+#include "platform/res_strings.h"
 #include "thumbs/thumb_maker.h"
 
 #include <QAction>
@@ -222,9 +223,10 @@ void TViewerForm::ToggleInfo() {
 bool TViewerForm::CheckShownFile() {
     if (!FCurrent) return false;
     if (FileExists(FCurrent->Path)) return true;
-    if (FCurrent->Ok() || FCurrent->Error != SViewerFileGone) {
+    if (FCurrent->Ok() || FCurrent->ErrorId != SViewerFileGone.Id) {
         FCurrent->Picture.reset();
-        FCurrent->Error = SViewerFileGone;
+        FCurrent->Error = LoadResString(SViewerFileGone);
+        FCurrent->ErrorId = SViewerFileGone.Id;
         FKept.erase(std::remove_if(FKept.begin(), FKept.end(),
                                    [this](const std::unique_ptr<TViewImage>& kept) {
                                        return kept->Path == FCurrent->Path;
@@ -338,17 +340,19 @@ void TViewerForm::UpdateTitle() {
 void TViewerForm::UpdateStatus() {
     const double zoom = FView->Zoom() * 100;
     const QString percent = QString::number(zoom, 'f', zoom < 10 ? 1 : 0);
-    FZoomLabel->setText(QString(FView->FitMode() ? SViewerZoomFit : SViewerZoom).arg(percent));
+    FZoomLabel->setText(
+        LoadResQString(FView->FitMode() ? SViewerZoomFit : SViewerZoom).arg(percent));
     if (FView->HasWindow()) {
         const TWindow window = FView->Window();
-        FWindowLabel->setText(QString(SViewerWindow).arg(window.Low).arg(window.High));
+        FWindowLabel->setText(LoadResQString(SViewerWindow).arg(window.Low).arg(window.High));
         FWindowLabel->show();
     } else {
         FWindowLabel->clear();
         FWindowLabel->hide();
     }
     if (FCurrent && FCurrent->Count > 1) {
-        FImageLabel->setText(QString(SViewerImageOf).arg(FCurrent->Index + 1).arg(FCurrent->Count));
+        FImageLabel->setText(
+            LoadResQString(SViewerImageOf).arg(FCurrent->Index + 1).arg(FCurrent->Count));
         FImageLabel->show();
     } else {
         FImageLabel->clear();

@@ -21,6 +21,9 @@ class QTextEdit;
 
 namespace pix {
 
+// The viewer's window title, also the name it answers to as the running instance.
+inline constexpr char kViewerTitle[] = "Pixorama Viewer";
+
 class TImageView;
 class TIvBinaryDictionary;
 

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "viewer/window_dialog.h"
 
-#include "viewer/viewer_messages.h"
-
 #include "i18n/translator.h"
 #include "imaging/img_data16.h"
 #include "platform/error.h"
@@ -51,7 +49,7 @@ std::vector<std::uint32_t> SampleHistogram(const TImgData16& samples, int bins, 
 
 TWindowDialog::TWindowDialog(TImageView& view, QWidget* parent)
     : QDialog(parent), FView(view), FStart(view.Window()) {
-    setWindowTitle(SViewerWindowCaption);
+    setWindowTitle("Display window");
     const TViewImage* image = view.Image();
     FFirst = image != nullptr ? image->DataMin : 0;
     FLast = image != nullptr ? std::max<int>(image->DataMax, FFirst + 1) : 65535;
@@ -80,10 +78,10 @@ TWindowDialog::TWindowDialog(TImageView& view, QWidget* parent)
     connect(FHigh, &QSpinBox::valueChanged, this, typed);
 
     auto* form = new QFormLayout;
-    form->addRow(SViewerWindowLow, FLow);
-    form->addRow(SViewerWindowHigh, FHigh);
+    form->addRow("&Black at:", FLow);
+    form->addRow("&White at:", FHigh);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    QPushButton* reset = buttons->addButton(SViewerWindowReset, QDialogButtonBox::ResetRole);
+    QPushButton* reset = buttons->addButton("&Reset", QDialogButtonBox::ResetRole);
     connect(buttons, &QDialogButtonBox::accepted, this, [this, typed] {
         typed();  // a value still being typed counts
         accept();

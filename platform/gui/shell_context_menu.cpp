@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "platform/gui/shell_context_menu.h"
 
+#include "platform/res_strings.h"
+
 #include <QClipboard>
 #include <QDateTime>
 #include <QDesktopServices>
@@ -28,26 +30,8 @@ namespace pix {
 
 namespace {
 
-// Every text of the menu and its dialog.
-constexpr const char* kOpenInFileManager = "Open in File Manager";
-constexpr const char* kCopyLocation = "Copy Location";
-constexpr const char* kProperties = "Properties";
-constexpr const char* kPropertiesTitle = "%1 Properties";
-constexpr const char* kNameLabel = "Name:";
-constexpr const char* kLocationLabel = "Location:";
-constexpr const char* kTypeLabel = "Type:";
-constexpr const char* kContentsLabel = "Contents:";
-constexpr const char* kSizeLabel = "Size:";
-constexpr const char* kModifiedLabel = "Modified:";
-constexpr const char* kPermissionsLabel = "Permissions:";
-constexpr const char* kFreeSpaceLabel = "Free space:";
-constexpr const char* kCapacityLabel = "Capacity:";
-constexpr const char* kFolderType = "Folder";
-constexpr const char* kFileType = "File";
-constexpr const char* kOneItem = "1 item";
-constexpr const char* kItems = "%1 items";
-constexpr const char* kFilesSize = "%1 in files";
-constexpr const char* kCannotRead = "Cannot be read";
+// A text of the message table as a QString.
+QString Res(const TResString& string) { return QString::fromUtf8(LoadResString(string).c_str()); }
 
 QString FromPath(const std::string& path) {
     return QFile::decodeName(QByteArray(path.data(), static_cast<qsizetype>(path.size())));
@@ -101,12 +85,12 @@ std::optional<TFolderContents> CountContents(const std::string& path) {
     return contents;
 }
 
-QLabel* AddRow(QFormLayout* form, const char* label, const QString& value, const char* name) {
+QLabel* AddRow(QFormLayout* form, const TResString& label, const QString& value, const char* name) {
     auto* text = new QLabel(value);
     text->setObjectName(QLatin1String(name));
     text->setTextInteractionFlags(Qt::TextSelectableByMouse);
     text->setWordWrap(true);
-    form->addRow(QString::fromLatin1(label), text);
+    form->addRow(Res(label), text);
     return text;
 }
 
@@ -121,45 +105,42 @@ void ShowProperties(QWidget* owner, const std::string& path) {
 
     QPointer<QDialog> dialog = new QDialog(owner);
     dialog->setObjectName(QStringLiteral("ShellProperties"));
-    dialog->setWindowTitle(QString::fromLatin1(kPropertiesTitle).arg(FromPath(name)));
+    dialog->setWindowTitle(Res(SPropertiesTitle).arg(FromPath(name)));
     auto* layout = new QVBoxLayout(dialog);
     auto* form = new QFormLayout;
     layout->addLayout(form);
-    AddRow(form, kNameLabel, FromPath(name), "name");
-    AddRow(form, kLocationLabel, FromPath(location), "location");
+    AddRow(form, SNameLabel, FromPath(name), "name");
+    AddRow(form, SLocationLabel, FromPath(location), "location");
 
     struct stat st {};
     if (stat(path.c_str(), &st) == 0) {
         const bool folder = S_ISDIR(st.st_mode);
-        AddRow(form, kTypeLabel, QString::fromLatin1(folder ? kFolderType : kFileType), "type");
+        AddRow(form, STypeLabel, Res(folder ? SFolderType : SFileType), "type");
         if (folder) {
             if (const auto contents = CountContents(path)) {
-                const QString count = contents->Count == 1
-                                          ? QString::fromLatin1(kOneItem)
-                                          : QString::fromLatin1(kItems).arg(contents->Count);
-                AddRow(form, kContentsLabel, count, "contents");
-                AddRow(form, kSizeLabel,
-                       QString::fromLatin1(kFilesSize)
-                           .arg(locale.formattedDataSize(contents->FileBytes)),
-                       "size");
+                const QString count =
+                    contents->Count == 1 ? Res(SOneItem) : Res(SItems).arg(contents->Count);
+                AddRow(form, SContentsLabel, count, "contents");
+                AddRow(form, SSizeLabel,
+                       Res(SFilesSize).arg(locale.formattedDataSize(contents->FileBytes)), "size");
             } else {
-                AddRow(form, kContentsLabel, QString::fromLatin1(kCannotRead), "contents");
+                AddRow(form, SContentsLabel, Res(SCannotRead), "contents");
             }
         } else {
-            AddRow(form, kSizeLabel, locale.formattedDataSize(st.st_size), "size");
+            AddRow(form, SSizeLabel, locale.formattedDataSize(st.st_size), "size");
         }
         const QDateTime modified = QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec);
-        AddRow(form, kModifiedLabel, locale.toString(modified, QLocale::ShortFormat), "modified");
-        AddRow(form, kPermissionsLabel, ModeText(st.st_mode), "permissions");
+        AddRow(form, SModifiedLabel, locale.toString(modified, QLocale::ShortFormat), "modified");
+        AddRow(form, SPermissionsLabel, ModeText(st.st_mode), "permissions");
     } else {
-        AddRow(form, kTypeLabel, QString::fromLatin1(kCannotRead), "type");
+        AddRow(form, STypeLabel, Res(SCannotRead), "type");
     }
     struct statvfs volume {};
     if (statvfs(path.c_str(), &volume) == 0) {
         const auto block = static_cast<qint64>(volume.f_frsize);
-        AddRow(form, kFreeSpaceLabel,
+        AddRow(form, SFreeSpaceLabel,
                locale.formattedDataSize(static_cast<qint64>(volume.f_bavail) * block), "free");
-        AddRow(form, kCapacityLabel,
+        AddRow(form, SCapacityLabel,
                locale.formattedDataSize(static_cast<qint64>(volume.f_blocks) * block), "capacity");
     }
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close);
@@ -178,11 +159,11 @@ void ShowShellContextMenu(QWidget* owner, const std::string& path, const QPoint&
     QAction* open = nullptr;
     QAction* copy = nullptr;
     if (!path.empty()) {
-        open = menu->addAction(QString::fromLatin1(kOpenInFileManager));
-        copy = menu->addAction(QString::fromLatin1(kCopyLocation));
+        open = menu->addAction(Res(SOpenInFileManager));
+        copy = menu->addAction(Res(SCopyLocation));
         menu->addSeparator();
     }
-    QAction* properties = menu->addAction(QString::fromLatin1(kProperties));
+    QAction* properties = menu->addAction(Res(SProperties));
     properties->setEnabled(!path.empty());
     const QAction* chosen = menu->exec(at);
     const bool chose[] = {chosen != nullptr && chosen == open, chosen != nullptr && chosen == copy,

@@ -7,6 +7,7 @@
 #include "app/pixorama_form.h"
 #include "platform/process.h"
 #include "platform/registry.h"
+#include "platform/res_strings.h"
 
 #include <QProcess>
 
@@ -203,7 +204,8 @@ TEST_F(HandOverTest, ValueOfTheWrongTypeRaisesTheRegistryError) {
         HandOver("/data/a.tif");
         ADD_FAILURE() << "no exception";
     } catch (const ERegistryException& e) {
-        EXPECT_STREQ(e.what(), "Invalid data type for 'REMType'");
+        EXPECT_EQ(e.Id, SInvalidRegType.Id);
+        EXPECT_NE(std::string(e.what()).find("REMType"), std::string::npos);
     }
     WriteMachine(kHardware, "REMType", 0);
     WriteMachine("Software\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir", 1);

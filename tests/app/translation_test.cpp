@@ -9,7 +9,9 @@
 #include "app/about_form.h"
 #include "app/pixorama_form.h"
 #include "i18n/translator.h"
+#include "platform/gui/framework_translator.h"
 #include "platform/registry.h"
+#include "platform/res_strings.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -73,7 +75,7 @@ protected:
             const QString pattern = QRegularExpression::escape(QString::fromStdString(entry.Text));
             if (pattern.contains(QLatin1String("%1")))
                 formats.emplace_back(QRegularExpression::anchoredPattern(
-                    QString(pattern).replace(QRegularExpression("%[0-9]"), ".*")));
+                    QString(pattern).replace(QRegularExpression(R"(\\%[0-9])"), ".*")));
         }
         std::vector<std::string> missing;
         for (const std::string& text : VisibleTexts(form))
@@ -105,6 +107,26 @@ TEST_F(TranslationTest, EveryFormTextIsGerman) {
     EXPECT_EQ(Untranslated(&form, dictionary), std::vector<std::string>{});
     TAboutForm about(&form);
     EXPECT_EQ(Untranslated(&about, dictionary), std::vector<std::string>{});
+
+    // The menu's shortcut texts, as the framework turns them into text.
+    TFrameworkTranslator framework;
+    QCoreApplication::installTranslator(&framework);
+    EXPECT_EQ(form.DeleteAction()->shortcut().toString(QKeySequence::NativeText).toStdString(),
+              "Entf");
+    EXPECT_EQ(form.OpenAction()->shortcut().toString(QKeySequence::NativeText).toStdString(),
+              "Eingabe");
+    QCoreApplication::removeTranslator(&framework);
+
+    // Every message finds its German text the way loading it does.
+    std::vector<std::string> missing;
+    for (const TResString& message : MessageTable()) {
+        std::optional<std::string> found =
+            dictionary.Lookup(message.Text, {}, std::to_string(message.Id));
+        if (!found) found = dictionary.LookupText(message.Text);
+        if (!found) missing.push_back(std::to_string(message.Id) + " " + message.Text);
+    }
+    EXPECT_EQ(missing, std::vector<std::string>{});
+    EXPECT_EQ(LoadResString(SConfirmCaption), "Bestätigen");
 }
 
 }  // namespace

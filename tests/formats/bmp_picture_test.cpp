@@ -3,10 +3,10 @@
 
 #include "test_support.h"
 
-#include "imaging/image_messages.h"
 #include "imaging/stream.h"
 #include "platform/byte_order.h"
 #include "platform/error.h"
+#include "platform/res_strings.h"
 
 #include <gtest/gtest.h>
 
@@ -117,14 +117,10 @@ int Index(const TDibPicture& p, int x, int y) {
     }
 }
 
+// The message identifier of the EPixError `f` raises, -1 when none.
 template <typename F>
-std::string MessageOf(F&& f) {
-    try {
-        f();
-    } catch (const EPixError& e) {
-        return e.what();
-    }
-    return "(no exception)";
+int IdOf(F&& f) {
+    return test::Raised(std::forward<F>(f)).Id;
 }
 
 class BmpPictureTest : public ::testing::Test {};
@@ -133,7 +129,7 @@ TEST_F(BmpPictureTest, WrongSignatureIsRefusedBeforeAnythingElseIsRead) {
     const Bytes file{'B', 'A'};
     TSpanStream stream(file);
     TBmpPicture picture;
-    EXPECT_EQ(MessageOf([&] { picture.ReadFileHeader(stream); }), SInvalidBmpFormat);
+    EXPECT_EQ(IdOf([&] { picture.ReadFileHeader(stream); }), SInvalidBmpFormat.Id);
     EXPECT_EQ(stream.Position(), 2);
 }
 
@@ -400,7 +396,7 @@ TEST_F(BmpPictureTest, RleDataEndingEarlyIsIncomplete) {
     b.Table = GrayTable(256);
     b.Pixels = {4, 1, 0, 0, 0, 20};  // a literal of 20 bytes that are not there
     TBmpPicture picture;
-    EXPECT_EQ(MessageOf([&] { Load(picture, b.Build()); }), SBmpTruncated);
+    EXPECT_EQ(IdOf([&] { Load(picture, b.Build()); }), SBmpTruncated.Id);
 }
 
 TEST_F(BmpPictureTest, BitfieldsScaleEachChannelTo8Bits) {
@@ -437,7 +433,8 @@ TEST_F(BmpPictureTest, BitfieldsScaleEachChannelTo8Bits) {
 struct TRefusal {
     const char* Name;
     TBmpBuilder Builder;
-    std::string Message;
+    TResString Message;
+    const char* Argument = "";  // a value the message names
 };
 
 TBmpBuilder With(std::function<void(TBmpBuilder&)> change) {
@@ -460,41 +457,40 @@ class BmpRefusalTest : public BmpPictureTest, public ::testing::WithParamInterfa
 
 TEST_P(BmpRefusalTest, RaisesItsMessage) {
     TBmpPicture picture;
-    EXPECT_EQ(MessageOf([&] { Load(picture, GetParam().Builder.Build()); }), GetParam().Message);
+    EXPECT_TRUE(test::IsMessage(test::Raised([&] { Load(picture, GetParam().Builder.Build()); }),
+                                GetParam().Message, GetParam().Argument));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Headers, BmpRefusalTest,
     ::testing::Values(
         TRefusal{"HeaderSize66", With([](TBmpBuilder& b) { b.HeaderSize = 66; }),
-                 Fmt(SBmpHeaderNotSupported, 66u)},
+                 SBmpHeaderNotSupported, "66"},
         TRefusal{"BitCount3", With([](TBmpBuilder& b) { b.BitCount = 3; }),
-                 Fmt(SBmpBitCountNotSupported, 3u)},
+                 SBmpBitCountNotSupported},
         TRefusal{"JpegInside", With([](TBmpBuilder& b) { b.Compression = 4; }),
-                 Fmt(SBmpCompressionNotSupported, 4u)},
+                 SBmpCompressionNotSupported},
         TRefusal{"PngInside", With([](TBmpBuilder& b) { b.Compression = 5; }),
-                 Fmt(SBmpCompressionNotSupported, 5u)},
+                 SBmpCompressionNotSupported},
         TRefusal{"Os2Huffman", With([](TBmpBuilder& b) {
                      b.HeaderSize = 64;
                      b.BitCount = 1;
                      b.Compression = 3;
                  }),
-                 Fmt(SBmpCompressionNotSupported, 3u)},
+                 SBmpCompressionNotSupported},
         TRefusal{"Rle8With4Bits", With([](TBmpBuilder& b) {
                      b.BitCount = 4;
                      b.Compression = 1;
                  }),
                  SBmpInvalidRle},
-        TRefusal{"ZeroWidth", With([](TBmpBuilder& b) { b.Width = 0; }),
-                 Fmt(SInvalidImageSize, 0, 1)},
-        TRefusal{"NegativeWidth", With([](TBmpBuilder& b) { b.Width = -2; }),
-                 Fmt(SInvalidImageSize, -2, 1)},
+        TRefusal{"ZeroWidth", With([](TBmpBuilder& b) { b.Width = 0; }), SInvalidImageSize},
+        TRefusal{"NegativeWidth", With([](TBmpBuilder& b) { b.Width = -2; }), SInvalidImageSize},
         // Would need 6 GB of pixels: refused before anything is allocated.
         TRefusal{"Absurd", With([](TBmpBuilder& b) {
                      b.Width = 0x7FFFFFFF;
                      b.Height = 0x7FFFFFFF;
                  }),
-                 Fmt(SImageTooLarge, 0x7FFFFFFF, 0x7FFFFFFF)},
+                 SImageTooLarge},
         TRefusal{"LargerThanTheFile", With([](TBmpBuilder& b) { b.Height = 30000; }),
                  SBmpTruncated},
         TRefusal{"ShortLastRow", With([](TBmpBuilder& b) { b.Pixels.resize(5); }), SBmpTruncated},

@@ -4,9 +4,9 @@
 #include "jpeg_encoder.h"
 #include "test_support.h"
 
-#include "imaging/image_messages.h"
 #include "imaging/stream.h"
 #include "platform/error.h"
+#include "platform/res_strings.h"
 
 #include <gtest/gtest.h>
 #include <jpeglib.h>
@@ -149,7 +149,9 @@ TEST_F(JpgPictureTest, CorruptDataRaisesLibjpegsMessageAndThePictureCanLoadAgain
         Load(picture, bad);
         FAIL() << "no exception";
     } catch (const EPixError& e) {
-        EXPECT_EQ(std::string(e.what()), Fmt(SJpegError, "Not a JPEG file: starts with 0x00 0xd8"));
+        EXPECT_EQ(e.Id, SJpegError.Id);
+        EXPECT_NE(std::string(e.what()).find("Not a JPEG file: starts with 0x00 0xd8"),
+                  std::string::npos);
     }
     EXPECT_FALSE(picture.Loading());
     Load(picture, good);
@@ -287,7 +289,7 @@ TEST_F(JpgPictureTest, ReducedLoadRefusesWhatAFullLoadRefuses) {
             Load(picture, file);
             FAIL() << "no exception for box " << box;
         } catch (const EPixError& e) {
-            EXPECT_EQ(std::string(e.what()), Fmt(SImageTooLarge, 65000, 40000));
+            EXPECT_EQ(e.Id, SImageTooLarge.Id);
         }
     }
 }

@@ -1,14 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "formats/psd_picture.h"
 
+#include "formats/format_table.h"
 #include "test_support.h"
 
-#include "formats/format_table.h"
-#include "imaging/image_messages.h"
 #include "imaging/stream.h"
 #include "platform/byte_order.h"
 #include "platform/error.h"
-#include "platform/messages.h"
+#include "platform/res_strings.h"
 #include "platform/resources.h"
 
 #include <gtest/gtest.h>
@@ -99,15 +98,10 @@ std::uint8_t Pixel(const TPePsdPicture& picture, int x, int y) {
     return picture.Section()->Row(y)[x];
 }
 
-// Runs `f` and returns the message of the EPixError it raises ("" when none).
+// Runs `f` and returns the message identifier of the EPixError it raises (-1 when none).
 template <typename F>
-std::string MessageOf(F&& f) {
-    try {
-        f();
-    } catch (const EPixError& e) {
-        return e.what();
-    }
-    return "";
+int IdOf(F&& f) {
+    return test::Raised(std::forward<F>(f)).Id;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -176,7 +170,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(PsdTranslationLimits, RefusesWindowsOutsideTheGreyRange) {
     for (auto [low, high] : {std::pair{-1, 100}, {4096, 5000}, {200, 199}}) {
-        EXPECT_EQ(MessageOf([&] { BuildPsdTranslation(low, high, 0, 64); }), SInvalidPsdFormat)
+        EXPECT_EQ(IdOf([&] { BuildPsdTranslation(low, high, 0, 64); }), SInvalidPsdFormat.Id)
             << low << ".." << high;
     }
 }
@@ -359,7 +353,7 @@ struct TBadCase {
     const char* Name;
     TPsdBuilder Builder;
     std::size_t Cut;  // bytes removed from the end
-    const char* Message;
+    TResString Message;
 };
 
 TPsdBuilder With(std::int16_t width, std::int16_t height, std::int16_t low = 0,
@@ -388,13 +382,13 @@ TEST_P(PsdRefused, ThroughMemoryAndThroughReads) {
     bytes.resize(bytes.size() - std::min(c.Cut, bytes.size()));
     {
         TPePsdPicture picture;
-        EXPECT_EQ(MessageOf([&] { LoadBytes(picture, bytes); }), c.Message);
+        EXPECT_EQ(IdOf([&] { LoadBytes(picture, bytes); }), c.Message.Id);
         EXPECT_FALSE(picture.Loading());
     }
     {
         TPePsdPicture picture;
         TOpaqueStream stream(bytes);
-        EXPECT_EQ(MessageOf([&] { LoadFrom(picture, stream); }), c.Message);
+        EXPECT_EQ(IdOf([&] { LoadFrom(picture, stream); }), c.Message.Id);
     }
 }
 
@@ -415,13 +409,12 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(PsdRefusedFiles, TruncatedAndForeignFiles) {
     TPePsdPicture picture;
-    EXPECT_EQ(MessageOf([&] { picture.LoadFromFile(PsdFile("truncated-16x16.psd")); }), SReadError);
-    EXPECT_EQ(MessageOf([&] { picture.LoadFromFile(PsdFile("bad-magic.psd")); }),
-              SInvalidPsdFormat);
+    EXPECT_EQ(IdOf([&] { picture.LoadFromFile(PsdFile("truncated-16x16.psd")); }), SReadError.Id);
+    EXPECT_EQ(IdOf([&] { picture.LoadFromFile(PsdFile("bad-magic.psd")); }), SInvalidPsdFormat.Id);
     // A stream read without the file header has no magic to show.
     TPePsdPicture fresh;
     TMemoryStream stream(TPsdBuilder{}.Build());
-    EXPECT_EQ(MessageOf([&] { fresh.LoadFromStream(stream); }), SInvalidPsdFormat);
+    EXPECT_EQ(IdOf([&] { fresh.LoadFromStream(stream); }), SInvalidPsdFormat.Id);
 }
 
 // Random header values and cuts: every load ends in a picture or in one of our own
@@ -456,8 +449,7 @@ TEST(PsdRefusedFiles, RandomHeadersNeverEscape) {
                 ASSERT_EQ(picture.Height(), std::abs(b.Height));
                 ++loaded;
             } catch (const EPixError& e) {
-                const std::string message = e.what();
-                ASSERT_TRUE(message == SInvalidPsdFormat || message == SReadError) << message;
+                ASSERT_TRUE(e.Id == SInvalidPsdFormat.Id || e.Id == SReadError.Id) << e.what();
             }
         }
     }

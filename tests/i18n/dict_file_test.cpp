@@ -3,8 +3,7 @@
 
 #include "test_support.h"
 
-#include "i18n/i18n_messages.h"
-#include "platform/messages.h"
+#include "platform/res_strings.h"
 
 #include <gtest/gtest.h>
 
@@ -171,7 +170,7 @@ TEST_P(DictFileTest, EveryTruncationIsAReadError) {
             dict.ReadLocale(0);
             ADD_FAILURE() << "no error at cut " << cut;
         } catch (const EStreamError& e) {
-            EXPECT_STREQ(e.what(), SReadError) << "cut at " << cut;
+            EXPECT_EQ(e.Id, SReadError.Id) << "cut at " << cut;
         }
     }
 }
@@ -190,11 +189,11 @@ TEST(DictFile, PositioningErrors) {
     const struct {
         std::size_t At, Width;
         int Ask;
-        const char* Message;
+        TResString Message;
     } rows[] = {
         {2, 1, 0, SInvalidIvdStream},          {14, 4, 1, SInvalidLanguageOffset},
         {20, 4, 2, SInvalidTranslationOffset}, {24, 2, 3, SNoCustomLocales},
-        {26, 4, 3, SInvalidLocaleOffset},      {0, 0, 4, "List index out of bounds (3)"},
+        {26, 4, 3, SInvalidLocaleOffset},      {0, 0, 4, SDictIndexOutOfBounds},
     };
     for (const auto& r : rows) {
         std::vector<std::uint8_t> bytes = Dictionary({3, false, false, 1});
@@ -207,9 +206,9 @@ TEST(DictFile, PositioningErrors) {
             : r.Ask == 2 ? dict.SeekTranslations()
             : r.Ask == 3 ? void(dict.ReadLocale(0))
                          : void(dict.ReadLanguage(3));
-            ADD_FAILURE() << r.Message << ": no error";
+            ADD_FAILURE() << r.Message.Text << ": no error";
         } catch (const EIvMulti& e) {
-            EXPECT_STREQ(e.what(), r.Message);
+            EXPECT_EQ(e.Id, r.Message.Id) << e.what();
         }
     }
 }

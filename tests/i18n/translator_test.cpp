@@ -4,7 +4,7 @@
 #include "gui_support.h"
 
 #include "i18n/dict_writer.h"
-#include "i18n/translator_messages.h"
+#include "platform/res_strings.h"
 
 #include <QAction>
 #include <QDialog>

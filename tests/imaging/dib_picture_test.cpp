@@ -3,8 +3,8 @@
 
 #include "test_support.h"
 
-#include "imaging/image_messages.h"
 #include "platform/error.h"
+#include "platform/res_strings.h"
 
 #include <gtest/gtest.h>
 
@@ -142,14 +142,14 @@ TEST(DibPictureTest, RefusesEmptyAndOversizedPictures) {
             p.New(w, h, pkGray256);
             FAIL() << w << "x" << h;
         } catch (const EPixError& e) {
-            EXPECT_EQ(std::string(e.what()), Fmt(SInvalidImageSize, w, h));
+            EXPECT_EQ(e.Id, SInvalidImageSize.Id);
         }
     }
     try {
         p.New(60000, 60000, pkTrueColor);
         FAIL();
     } catch (const EPixError& e) {
-        EXPECT_EQ(std::string(e.what()), Fmt(SImageTooLarge, 60000, 60000));
+        EXPECT_EQ(e.Id, SImageTooLarge.Id);
     }
     EXPECT_EQ(p.Info(), nullptr);
 }
@@ -275,7 +275,8 @@ TEST(AssignDibTest, CopiesHeaderTableAndBits) {
 TEST(AssignDibTest, RefusesBadHeadersWithTheirMessages) {
     struct TCase {
         std::vector<std::uint8_t> Dib;
-        std::string Message;
+        TResString Message;
+        const char* Argument = "";  // a value the message names
     };
     auto sixteen = PackedDib(4, 4, 8, 0);
     sixteen[14] = 16;
@@ -288,7 +289,7 @@ TEST(AssignDibTest, RefusesBadHeadersWithTheirMessages) {
     const TCase cases[] = {
         {std::vector<std::uint8_t>(39, 0), SInvalidDibPointer},
         {core, SInvalidDibHandle},
-        {sixteen, "DIB format is not supported (BitCount=16)"},
+        {sixteen, SDibBitCountFormat, "BitCount=16"},
         {truncated, SInvalidDibPointer},
         {shortTable, SInvalidDibPointer},
     };
@@ -296,9 +297,9 @@ TEST(AssignDibTest, RefusesBadHeadersWithTheirMessages) {
         TFakePicture p;
         try {
             p.AssignDIB(c.Dib);
-            ADD_FAILURE() << c.Message;
+            ADD_FAILURE() << c.Message.Text;
         } catch (const EPixError& e) {
-            EXPECT_EQ(std::string(e.what()), c.Message);
+            EXPECT_TRUE(test::IsMessage({e.Id, e.what()}, c.Message, c.Argument));
         }
     }
 }

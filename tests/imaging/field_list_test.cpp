@@ -2,6 +2,7 @@
 #include "imaging/field_list.h"
 
 #include "platform/error.h"
+#include "platform/res_strings.h"
 
 #include <gtest/gtest.h>
 
@@ -222,7 +223,7 @@ TEST(FieldListTest, SetAsciiOnANonAsciiTagThrowsAndChangesNothing) {
         list.SetAscii(270, "text");
         FAIL() << "text stored in a SHORT field";
     } catch (const EPixError& e) {
-        EXPECT_EQ(std::string(e.what()), STagAsciiNeeded);
+        EXPECT_EQ(e.Id, STagAsciiNeeded.Id);
     }
     TFieldEntry entry;
     ASSERT_GE(list.GetField(270, entry), 0);

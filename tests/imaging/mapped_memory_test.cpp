@@ -4,7 +4,7 @@
 #include "test_support.h"
 
 #include "platform/error.h"
-#include "platform/messages.h"
+#include "platform/res_strings.h"
 
 #include <gtest/gtest.h>
 
@@ -56,7 +56,7 @@ TEST(MappedMemoryTest, EmptyBlockHasAnAddressAndNegativeSizesAreRefused) {
         TLwMappedMemory negative(-1);
         FAIL() << "negative size accepted";
     } catch (const EOSError& e) {
-        EXPECT_EQ(std::string(e.what()), Fmt(SErrCreateMapping, EINVAL));
+        EXPECT_EQ(e.Id, SErrCreateMapping.Id);
     }
     // A mapping of zero bytes is refused as the system refuses it.
     EXPECT_THROW(TLwMappedMemory(0, "", 0), EOSError);
@@ -78,14 +78,14 @@ TEST(MappedMemoryTest, CreateFromMappingRefusesMissingHandlesAndOversizedViews) 
         TLwMappedMemory::CreateFromMapping(kNoMapping, 16);
         FAIL() << "no handle accepted";
     } catch (const EPixError& e) {
-        EXPECT_EQ(std::string(e.what()), SErrInvalidMapping);
+        EXPECT_EQ(e.Id, SErrInvalidMapping.Id);
     }
     const TMappingHandle handle = CreateMappingObject(16);
     try {
         TLwMappedMemory::CreateFromMapping(handle, 32);
         FAIL() << "view beyond the object accepted";
     } catch (const EOSError& e) {
-        EXPECT_EQ(std::string(e.what()), Fmt(SErrMapView, EINVAL));
+        EXPECT_EQ(e.Id, SErrMapView.Id);
     }
     // A failed wrap leaves the handle with the caller.
     EXPECT_EQ(MappingObjectSize(handle), 16u);
@@ -130,7 +130,7 @@ TEST_F(MappedStreamTest, SeekCountsBackFromTheEndAndRefusesOutsidePositions) {
             stream.Seek(offset, origin);
             ADD_FAILURE() << "seek " << offset << " from " << origin << " was accepted";
         } catch (const EStreamError& e) {
-            EXPECT_EQ(std::string(e.what()), SSeekError);
+            EXPECT_EQ(e.Id, SSeekError.Id);
         }
         EXPECT_EQ(stream.Position(), 5);
     }
@@ -143,7 +143,7 @@ TEST_F(MappedStreamTest, WriteNeedsWriteAccessAndNeverGrows) {
             readOnly.Write("x", 1);
             FAIL() << "write to a read-only stream accepted";
         } catch (const EStreamError& e) {
-            EXPECT_EQ(std::string(e.what()), SWriteError);
+            EXPECT_EQ(e.Id, SWriteError.Id);
         }
     }
     {
@@ -162,14 +162,15 @@ TEST_F(MappedStreamTest, OpeningFailuresCarryTheirMessages) {
         TLwMappedStream stream(missing, fmOpenRead);
         FAIL() << "missing file opened";
     } catch (const EOSError& e) {
-        EXPECT_EQ(std::string(e.what()), Fmt(SErrCreateFile, missing.c_str(), 2));
+        EXPECT_EQ(e.Id, SErrCreateFile.Id);
+        EXPECT_NE(std::string(e.what()).find(missing), std::string::npos);
     }
     WriteFile(FName, "");
     try {
         TLwMappedStream stream(FName, fmOpenRead);
         FAIL() << "empty file opened";
     } catch (const EOSError& e) {
-        EXPECT_EQ(std::string(e.what()), Fmt(SErrCreateMapping, EINVAL));
+        EXPECT_EQ(e.Id, SErrCreateMapping.Id);
     }
 }
 

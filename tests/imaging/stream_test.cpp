@@ -2,7 +2,7 @@
 #include "imaging/stream.h"
 
 #include "platform/error.h"
-#include "platform/messages.h"
+#include "platform/res_strings.h"
 
 #include <gtest/gtest.h>
 
@@ -67,7 +67,7 @@ TEST(SpanStreamTest, SeekOutsideTheBytesFailsAndKeepsThePosition) {
             stream.Seek(offset, origin);
             ADD_FAILURE() << "seek " << offset << " from " << origin << " was accepted";
         } catch (const EStreamError& e) {
-            EXPECT_EQ(std::string(e.what()), SSeekError);
+            EXPECT_EQ(e.Id, SSeekError.Id);
         }
         EXPECT_EQ(stream.Position(), 8);
     }
@@ -97,7 +97,7 @@ TEST(MemoryStreamTest, ReadBufferThrowsWhenShortAndWriteBufferWhenRefused) {
         stream.ReadBuffer(buffer, 2);
         FAIL() << "short read accepted";
     } catch (const EStreamError& e) {
-        EXPECT_EQ(std::string(e.what()), SReadError);
+        EXPECT_EQ(e.Id, SReadError.Id);
     }
     EXPECT_THROW(stream.ReadBuffer(buffer, -1), EStreamError);
     TSpanStream readOnly(AsBytes(text));
@@ -105,7 +105,7 @@ TEST(MemoryStreamTest, ReadBufferThrowsWhenShortAndWriteBufferWhenRefused) {
         readOnly.WriteBuffer("x", 1);
         FAIL() << "write to a read-only stream accepted";
     } catch (const EStreamError& e) {
-        EXPECT_EQ(std::string(e.what()), SWriteError);
+        EXPECT_EQ(e.Id, SWriteError.Id);
     }
 }
 

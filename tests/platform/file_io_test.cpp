@@ -4,7 +4,7 @@
 #include "test_support.h"
 
 #include "platform/error.h"
-#include "platform/messages.h"
+#include "platform/res_strings.h"
 
 #include <gtest/gtest.h>
 
@@ -65,7 +65,8 @@ TEST(FileViewTest, MissingFileNamesTheFileAndTheSystemCode) {
     } catch (const EOSError& e) {
         EXPECT_EQ(e.Code, ENOENT);
         EXPECT_EQ(e.Code, 2);
-        EXPECT_EQ(std::string(e.what()), Fmt(SErrCreateFile, name.c_str(), 2));
+        EXPECT_EQ(e.Id, SErrCreateFile.Id);
+        EXPECT_NE(std::string(e.what()).find(name), std::string::npos);
     }
 }
 
@@ -76,7 +77,7 @@ TEST(FileViewTest, EmptyFileCannotBeMapped) {
         TFileView::Open(dir.File("empty.tif"), fmOpenRead);
         FAIL() << "opened an empty file";
     } catch (const EOSError& e) {
-        EXPECT_EQ(std::string(e.what()), Fmt(SErrCreateMapping, EINVAL));
+        EXPECT_EQ(e.Id, SErrCreateMapping.Id);
     }
 }
 
@@ -94,7 +95,7 @@ TEST(FileViewTest, FileTruncatedDuringTheReadIsAReadError) {
         TFileView::Open(name, fmOpenRead);
         FAIL() << "a shrunken file was read whole";
     } catch (const EStreamError& e) {
-        EXPECT_EQ(std::string(e.what()), SReadError);
+        EXPECT_EQ(e.Id, SReadError.Id);
     }
     EXPECT_GE(calls, 1);
 }
@@ -110,7 +111,8 @@ TEST(FileViewTest, FilesOfTwoGibibytesAreRefusedUnread) {
         TFileView::Open(name, fmOpenRead);
         FAIL() << "a 2 GiB file was accepted";
     } catch (const EPixError& e) {
-        EXPECT_EQ(std::string(e.what()), Fmt(SErrFileTooLarge, name.c_str()));
+        EXPECT_EQ(e.Id, SErrFileTooLarge.Id);
+        EXPECT_NE(std::string(e.what()).find(name), std::string::npos);
     }
 }
 
@@ -182,7 +184,8 @@ TEST(AtomicFileTest, MissingFolderIsReportedWithTheTargetName) {
         FAIL() << "created a file in a missing folder";
     } catch (const EOSError& e) {
         EXPECT_EQ(e.Code, ENOENT);
-        EXPECT_EQ(std::string(e.what()), Fmt(SErrCreateFile, name.c_str(), ENOENT));
+        EXPECT_EQ(e.Id, SErrCreateFile.Id);
+        EXPECT_NE(std::string(e.what()).find(name), std::string::npos);
     }
 }
 

@@ -2,7 +2,7 @@
 #include "platform/memory.h"
 
 #include "platform/error.h"
-#include "platform/messages.h"
+#include "platform/res_strings.h"
 
 #include <gtest/gtest.h>
 
@@ -32,7 +32,7 @@ TEST(AnonymousMemoryTest, EmptyAndImpossibleSizesAreRefusedWithTheMappingMessage
         FAIL() << "size 0 was accepted";
     } catch (const EOSError& e) {
         EXPECT_EQ(e.Code, EINVAL);
-        EXPECT_EQ(std::string(e.what()), Fmt(SErrCreateMapping, EINVAL));
+        EXPECT_EQ(e.Id, SErrCreateMapping.Id);
     }
     EXPECT_THROW(MapAnonymousMemory(SIZE_MAX - 4095), EOSError);
 }

@@ -4,7 +4,7 @@
 #include "png_builder.h"
 
 #include "imaging/dib_picture.h"
-#include "png/png_messages.h"
+#include "platform/res_strings.h"
 
 #include <gtest/gtest.h>
 
@@ -82,7 +82,7 @@ TBytes OneGreyPixel(std::uint8_t v) { return {0, v}; }
 struct TRefusal {
     const char* Name;
     std::function<TBytes()> File;
-    const char* Message;  // exact text, or null to check only the class
+    const TResString* Message;  // the message, or null to check only the class
     std::function<void(const TBytes&)> Expect;
 };
 
@@ -102,7 +102,7 @@ TEST_P(PngRefusalTest, FailsWithItsClassAndMessage) {
         FAIL() << "loaded";
     } catch (const EPngError& e) {
         if (r.Message) {
-            EXPECT_STREQ(e.what(), r.Message);
+            EXPECT_EQ(e.Id, r.Message->Id) << e.what();
         }
     }
 }
@@ -125,8 +125,8 @@ INSTANTIATE_TEST_SUITE_P(
                      f[1] = 'p';
                      return f;
                  },
-                 SPngInvalidFileHeader, Throws<EPNGInvalidFileHeader>()},
-        TRefusal{"EmptyFile", [] { return TBytes{}; }, SPngInvalidFileHeader,
+                 &SPngInvalidFileHeader, Throws<EPNGInvalidFileHeader>()},
+        TRefusal{"EmptyFile", [] { return TBytes{}; }, &SPngInvalidFileHeader,
                  Throws<EPNGInvalidFileHeader>()},
         TRefusal{"FirstChunkNotIhdr",
                  [] {
@@ -135,69 +135,69 @@ INSTANTIATE_TEST_SUITE_P(
                      Append(f, PngChunk("IHDR", kGrey1x1));
                      return f;
                  },
-                 SPngIHDRNotFirst, Throws<EPNGIHDRNotFirst>()},
+                 &SPngIHDRNotFirst, Throws<EPNGIHDRNotFirst>()},
         TRefusal{"ShortIhdr",
                  [] {
                      TBytes h = kGrey1x1;
                      h.pop_back();
                      return SimplePng(h, OneGreyPixel(1));
                  },
-                 SPngInvalidIHDR, Throws<EPngInvalidIHDR>()},
-        TRefusal{"ZeroWidth", [] { return SimplePng(IhdrData(0, 1, 8, 0), {}); }, SPngInvalidIHDR,
+                 &SPngInvalidIHDR, Throws<EPngInvalidIHDR>()},
+        TRefusal{"ZeroWidth", [] { return SimplePng(IhdrData(0, 1, 8, 0), {}); }, &SPngInvalidIHDR,
                  Throws<EPngInvalidIHDR>()},
         TRefusal{"TooWide", [] { return SimplePng(IhdrData(70000, 10, 8, 0), {}); },
-                 SPngSizeExceeds, Throws<EPNGSizeExceeds>()},
-        TRefusal{"TooHigh", [] { return SimplePng(IhdrData(1, 65536, 1, 0), {}); }, SPngSizeExceeds,
-                 Throws<EPNGSizeExceeds>()},
+                 &SPngSizeExceeds, Throws<EPNGSizeExceeds>()},
+        TRefusal{"TooHigh", [] { return SimplePng(IhdrData(1, 65536, 1, 0), {}); },
+                 &SPngSizeExceeds, Throws<EPNGSizeExceeds>()},
         TRefusal{"BitmapPastLimit", [] { return SimplePng(IhdrData(65535, 65535, 8, 6), {}); },
-                 SPngSizeExceeds, Throws<EPNGSizeExceeds>()},
+                 &SPngSizeExceeds, Throws<EPNGSizeExceeds>()},
         TRefusal{"Compression1",
                  [] { return SimplePng(IhdrData(1, 1, 8, 0, 0, 1), OneGreyPixel(1)); },
-                 SPngUnknownCompression, Throws<EPNGUnknownCompression>()},
+                 &SPngUnknownCompression, Throws<EPNGUnknownCompression>()},
         TRefusal{"Interlace2", [] { return SimplePng(IhdrData(1, 1, 8, 0, 2), OneGreyPixel(1)); },
-                 SPngUnknownInterlace, Throws<EPNGUnknownInterlace>()},
-        TRefusal{"GreyDepth3", [] { return SimplePng(IhdrData(1, 1, 3, 0), {}); }, nullptr,
-                 Throws<EPNGInvalidColorFormat>()},
-        TRefusal{"RgbDepth4", [] { return SimplePng(IhdrData(1, 1, 4, 2), {}); }, nullptr,
-                 Throws<EPNGInvalidColorFormat>()},
-        TRefusal{"PaletteDepth16", [] { return SimplePng(IhdrData(1, 1, 16, 3), {}); }, nullptr,
-                 Throws<EPNGInvalidColorFormat>()},
-        TRefusal{"ColorType1", [] { return SimplePng(IhdrData(1, 1, 8, 1), {}); }, nullptr,
-                 Throws<EPNGInvalidColorFormat>()},
+                 &SPngUnknownInterlace, Throws<EPNGUnknownInterlace>()},
+        TRefusal{"GreyDepth3", [] { return SimplePng(IhdrData(1, 1, 3, 0), {}); },
+                 &SPngInvalidColorFormat, Throws<EPNGInvalidColorFormat>()},
+        TRefusal{"RgbDepth4", [] { return SimplePng(IhdrData(1, 1, 4, 2), {}); },
+                 &SPngInvalidColorFormat, Throws<EPNGInvalidColorFormat>()},
+        TRefusal{"PaletteDepth16", [] { return SimplePng(IhdrData(1, 1, 16, 3), {}); },
+                 &SPngInvalidColorFormat, Throws<EPNGInvalidColorFormat>()},
+        TRefusal{"ColorType1", [] { return SimplePng(IhdrData(1, 1, 8, 1), {}); },
+                 &SPngInvalidColorFormat, Throws<EPNGInvalidColorFormat>()},
         TRefusal{"PaletteNotTriples",
                  [] {
                      return SimplePng(IhdrData(1, 1, 8, 3), OneGreyPixel(0),
                                       PngChunk("PLTE", TBytes(7, 1)));
                  },
-                 SPngInvalidPalette, Throws<EPNGInvalidPalette>()},
+                 &SPngInvalidPalette, Throws<EPNGInvalidPalette>()},
         TRefusal{"Palette257",
                  [] {
                      return SimplePng(IhdrData(1, 1, 8, 3), OneGreyPixel(0),
                                       PngChunk("PLTE", TBytes(257 * 3, 1)));
                  },
-                 SPngInvalidPalette, Throws<EPNGInvalidPalette>()},
+                 &SPngInvalidPalette, Throws<EPNGInvalidPalette>()},
         TRefusal{"Trns257",
                  [] {
                      TBytes extra = PngChunk("PLTE", TBytes(6, 1));
                      Append(extra, PngChunk("tRNS", TBytes(257, 0)));
                      return SimplePng(IhdrData(1, 1, 8, 3), OneGreyPixel(0), extra);
                  },
-                 SPngInvalidPalette, Throws<EPNGInvalidPalette>()},
+                 &SPngInvalidPalette, Throws<EPNGInvalidPalette>()},
         TRefusal{"UnknownCritical",
                  [] { return SimplePng(kGrey1x1, OneGreyPixel(1), PngChunk("QxYz", {1})); },
-                 SPngUnknownCriticalChunk, Throws<EPNGUnknownCriticalChunk>()},
+                 &SPngUnknownCriticalChunk, Throws<EPNGUnknownCriticalChunk>()},
         TRefusal{"BadCrcOfAncillary",
                  [] {
                      return SimplePng(kGrey1x1, OneGreyPixel(1), PngChunk("tEXt", {'a', 0}, 1));
                  },
-                 SPngInvalidCRC, Throws<EPngInvalidCRC>()},
+                 &SPngInvalidCRC, Throws<EPngInvalidCRC>()},
         TRefusal{"BadCrcOfIdat",
                  [] {
                      return WithChunks(kGrey1x1,
                                        {PngChunk("IDAT", test::Deflate(OneGreyPixel(1)), 4),
                                         PngChunk("IEND", {})});
                  },
-                 SPngInvalidCRC, Throws<EPngInvalidCRC>()},
+                 &SPngInvalidCRC, Throws<EPngInvalidCRC>()},
         TRefusal{"IdatThenText",
                  [] {
                      const TBytes z = test::Deflate(TBytes(1 + 64, 7));
@@ -205,7 +205,7 @@ INSTANTIATE_TEST_SUITE_P(
                      return WithChunks(IhdrData(64, 1, 8, 0),
                                        {PngChunk("IDAT", half), PngChunk("tEXt", {'a', 0})});
                  },
-                 SPngMissingMultipleIDAT, Throws<EPNGMissingMultipleIDAT>()},
+                 &SPngMissingMultipleIDAT, Throws<EPNGMissingMultipleIDAT>()},
         TRefusal{"NotZlib",
                  [] {
                      return WithChunks(
@@ -217,24 +217,25 @@ INSTANTIATE_TEST_SUITE_P(
                          Load(f);
                          ADD_FAILURE() << "loaded";
                      } catch (const EPNGZLIBError& e) {
+                         // zlib's own description follows the program's text.
                          const std::string prefix =
-                             std::string(SPngZLIBError) + SPngZLIBDescription;
-                         EXPECT_EQ(std::string(e.what()).substr(0, prefix.size()), prefix);
+                             std::string(SPngZLIBError.Text) + SPngZLIBDescription.Text;
+                         EXPECT_EQ(e.Id, SPngZLIBError.Id);
                          EXPECT_GT(std::string(e.what()).size(), prefix.size());
                      }
                  }},
         TRefusal{"CompressedStreamTooShort",
                  [] { return SimplePng(IhdrData(4, 4, 8, 0), TBytes(5 * 2, 0)); },
-                 SPngUnexpectedEnd, Throws<EPngUnexpectedEnd>()},
+                 &SPngUnexpectedEnd, Throws<EPngUnexpectedEnd>()},
         TRefusal{"NoImageData", [] { return WithChunks(kGrey1x1, {PngChunk("IEND", {})}); },
-                 SPngNoImageData, Throws<EPNGNoImageData>()},
+                 &SPngNoImageData, Throws<EPNGNoImageData>()},
         TRefusal{"NoIend",
                  [] {
                      TBytes f = SimplePng(kGrey1x1, OneGreyPixel(1));
                      f.resize(f.size() - 12);
                      return f;
                  },
-                 SPngUnexpectedEnd, Throws<EPngUnexpectedEnd>()},
+                 &SPngUnexpectedEnd, Throws<EPngUnexpectedEnd>()},
         TRefusal{"EndsInsideIdat",
                  [] {
                      TBytes f = SimplePng(IhdrData(32, 32, 8, 2),
@@ -242,7 +243,7 @@ INSTANTIATE_TEST_SUITE_P(
                      f.resize(8 + 25 + 30);
                      return f;
                  },
-                 SPngUnexpectedEnd, Throws<EPngUnexpectedEnd>()},
+                 &SPngUnexpectedEnd, Throws<EPngUnexpectedEnd>()},
         TRefusal{"HugeChunkLength",
                  [] {
                      TBytes f = SimplePng(kGrey1x1, OneGreyPixel(1));
@@ -251,7 +252,7 @@ INSTANTIATE_TEST_SUITE_P(
                      f.insert(f.begin() + 33, bad.begin(), bad.end());
                      return f;
                  },
-                 SPngUnexpectedEnd, Throws<EPngUnexpectedEnd>()}),
+                 &SPngUnexpectedEnd, Throws<EPngUnexpectedEnd>()}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 // ---- accepted files ------------------------------------------------------------------------
@@ -515,7 +516,7 @@ TEST(PngObject, TransparentPaletteIndexPastThePaletteFails) {
         png->Draw(c.Dc, TRect{0, 0, 1, 1});
         FAIL();
     } catch (const EPngError& e) {
-        EXPECT_STREQ(e.what(), SPngNoSuchPaletteEntry);
+        EXPECT_EQ(e.Id, SPngNoSuchPaletteEntry.Id);
     }
 }
 

@@ -3,10 +3,10 @@
 // stopped token fails with its own message and keeps only its date, and a stop asked for
 // during the rows ends the row loop at its next check. The sample folder holds every format.
 #include "formats/format_table.h"
-#include "imaging/image_messages.h"
+
 #include "platform/error.h"
-#include "platform/messages.h"
 #include "platform/file_system.h"
+#include "platform/res_strings.h"
 #include "thumbs/thumb_maker.h"
 
 #include <gtest/gtest.h>
@@ -36,7 +36,7 @@ TEST_P(CancelTest, AStoppedEntryFailsWithItsOwnMessage) {
         MakeThumbInfo(path, 112, 96, info, stop.get_token());
         FAIL() << "the entry was made";
     } catch (const EPixError& e) {
-        EXPECT_STREQ(e.what(), SLoadCancelled);
+        EXPECT_EQ(e.Id, SLoadCancelled.Id);
     }
     EXPECT_EQ(info.Thumbnail, nullptr);
     EXPECT_EQ(info.Width, 0);

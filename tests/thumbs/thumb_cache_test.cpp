@@ -3,11 +3,10 @@
 
 #include "test_support.h"
 
-#include "imaging/image_messages.h"
 #include "imaging/stream.h"
 #include "platform/error.h"
+#include "platform/res_strings.h"
 #include "thumbs/entry_support.h"
-#include "thumbs/thumb_messages.h"
 
 #include <gtest/gtest.h>
 
@@ -466,7 +465,7 @@ TEST_P(ThumbCacheReaderTest, OpensAndReadsOnlyWhatIsValid) {
             } catch (const EStreamError& e) {
                 ADD_FAILURE() << "stream error instead: " << e.what();
             } catch (const EPixError& e) {
-                EXPECT_STREQ(e.what(), SInvalidThumbnailFile);
+                EXPECT_EQ(e.Id, SInvalidThumbnailFile.Id);
             }
             break;
         case kStreamError:
@@ -482,7 +481,7 @@ TEST_P(ThumbCacheReaderTest, OpensAndReadsOnlyWhatIsValid) {
                 reader.ReadRecord(entry.Offset, back);
                 ADD_FAILURE() << "no error";
             } catch (const EPixError& e) {
-                EXPECT_STREQ(e.what(), SInvalidBmpFormat);
+                EXPECT_EQ(e.Id, SInvalidBmpFormat.Id);
             }
             break;
         case kAnyError:
@@ -764,7 +763,7 @@ TEST(ThumbCacheWriteTest, AStopKeepsTheOldFileAndOldTemporaryFilesAreRemoved) {
         WriteThumbCache(path, 112, 96, Pieces(records), {{1, offset, "a.bmp"}}, stop.get_token());
         ADD_FAILURE() << "written despite the stop";
     } catch (const EPixError& e) {
-        EXPECT_STREQ(e.what(), SThumbCacheWriteCancelled);
+        EXPECT_EQ(e.Id, SThumbCacheWriteCancelled.Id);
     }
     EXPECT_EQ(test::ReadFile(path), before);
     EXPECT_EQ(TempFiles(dir.Path()),
@@ -883,8 +882,7 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     false},
         TChangeCase{"RewrittenInPlace",
-                    [](const std::string& path, const Bytes& other) { Save(path, other); },
-                    false}),
+                    [](const std::string& path, const Bytes& other) { Save(path, other); }, false}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 }  // namespace

@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "thumbs/thumb_maker.h"
 
-#include "test_support.h"
-
 #include "formats/bmp_picture.h"
 #include "formats/jpg_picture.h"
-#include "imaging/image_messages.h"
+#include "test_support.h"
+
 #include "platform/error.h"
 #include "platform/file_system.h"
+#include "platform/res_strings.h"
 
 #include <gtest/gtest.h>
 
@@ -261,7 +261,7 @@ TEST(MakeThumbInfoTest, FailureClearsEverythingButTheDate) {
         MakeThumbInfo(bad, 112, 96, info);
         FAIL() << "no exception";
     } catch (const EPixError& e) {
-        EXPECT_STREQ(e.what(), SInvalidBmpFormat);
+        EXPECT_EQ(e.Id, SInvalidBmpFormat.Id);
     }
     EXPECT_EQ(info.Thumbnail, nullptr);
     EXPECT_EQ(info.Width, 0);

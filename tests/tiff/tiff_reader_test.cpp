@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "tiff/tiff_reader.h"
 
+#include "test_support.h"
 #include "tests/tiff_builder.h"
 
-#include "imaging/image_messages.h"
 #include "platform/error.h"
+#include "platform/res_strings.h"
 #include "tiff/lzw_encoder.h"
 #include "tiff/tif_picture.h"
-#include "tiff/tiff_messages.h"
 
 #include <gtest/gtest.h>
 
@@ -64,13 +64,9 @@ std::unique_ptr<TTifPicture> Load(const std::string& bytes) {
     return LoadFrom(stream);
 }
 
-std::string ErrorOf(const std::string& bytes) {
-    try {
-        Load(bytes);
-    } catch (const EPixError& e) {
-        return e.what();
-    }
-    return "(loaded)";
+// The message identifier of the EPixError loading `bytes` raises, -1 when it loads.
+int ErrorOf(const std::string& bytes) {
+    return test::Raised([&] { Load(bytes); }).Id;
 }
 
 // The colour of pixel (x, y), y counted from the top, as 0xRRGGBB.
@@ -150,7 +146,7 @@ TImage Manual(int width, int height, std::uint16_t bits, int photometric,
 struct THeaderCase {
     const char* Name;
     std::string Bytes;
-    const char* Error;  // nullptr: accepted
+    const TResString* Error;  // nullptr: accepted
     bool BigEndian;
 };
 
@@ -166,7 +162,7 @@ TEST_P(TiffHeader, ChecksIdentifierVersionAndFirstOffset) {
             ReadTiffHeader(stream, big);
             FAIL() << "accepted";
         } catch (const EPixError& e) {
-            EXPECT_STREQ(e.what(), c.Error);
+            EXPECT_EQ(e.Id, c.Error->Id);
         }
         return;
     }
@@ -177,17 +173,18 @@ TEST_P(TiffHeader, ChecksIdentifierVersionAndFirstOffset) {
 
 INSTANTIATE_TEST_SUITE_P(
     Tiff, TiffHeader,
-    testing::Values(
-        THeaderCase{"LittleEndian", std::string("II*\0\x10\0\0\0", 8), nullptr, false},
-        THeaderCase{"BigEndian", std::string("MM\0*\0\0\0\x10", 8), nullptr, true},
-        THeaderCase{"MixedMarks", std::string("IM*\0\x10\0\0\0", 8), SInvalidTiffIdentifier, false},
-        THeaderCase{"Version43", std::string("II+\0\x10\0\0\0", 8), SInvalidTiffIdentifier, false},
-        THeaderCase{"BigEndianVersionSwapped", std::string("MM*\0\0\0\0\x10", 8),
-                    SInvalidTiffIdentifier, false},
-        THeaderCase{"BigEndianFirstOffsetZero", std::string("MM\0*\0\0\0\0", 8), SMissingIfdEntry,
-                    false},
-        THeaderCase{"FirstOffsetPastTheEnd", std::string("II*\0\0\1\0\0", 8), SMissingIfdEntry,
-                    false}),
+    testing::Values(THeaderCase{"LittleEndian", std::string("II*\0\x10\0\0\0", 8), nullptr, false},
+                    THeaderCase{"BigEndian", std::string("MM\0*\0\0\0\x10", 8), nullptr, true},
+                    THeaderCase{"MixedMarks", std::string("IM*\0\x10\0\0\0", 8),
+                                &SInvalidTiffIdentifier, false},
+                    THeaderCase{"Version43", std::string("II+\0\x10\0\0\0", 8),
+                                &SInvalidTiffIdentifier, false},
+                    THeaderCase{"BigEndianVersionSwapped", std::string("MM*\0\0\0\0\x10", 8),
+                                &SInvalidTiffIdentifier, false},
+                    THeaderCase{"BigEndianFirstOffsetZero", std::string("MM\0*\0\0\0\0", 8),
+                                &SMissingIfdEntry, false},
+                    THeaderCase{"FirstOffsetPastTheEnd", std::string("II*\0\0\1\0\0", 8),
+                                &SMissingIfdEntry, false}),
     [](const testing::TestParamInfo<THeaderCase>& info) { return info.param.Name; });
 
 TEST(TiffHeaderTest, ShortFileIsNoTiff) {
@@ -202,7 +199,7 @@ TEST(TiffHeaderTest, ShortFileIsNoTiff) {
 struct TRefusal {
     const char* Name;
     std::function<void(TImage&)> Change;
-    const char* Message;
+    TResString Message;
 };
 
 class TiffRefusal : public testing::TestWithParam<TRefusal> {};
@@ -210,8 +207,8 @@ class TiffRefusal : public testing::TestWithParam<TRefusal> {};
 TEST_P(TiffRefusal, RaisesItsMessage) {
     TImage image = Grey8();
     GetParam().Change(image);
-    EXPECT_EQ(ErrorOf(Build(image)), GetParam().Message);
-    EXPECT_EQ(ErrorOf(Build(image, true)), GetParam().Message) << "big-endian";
+    EXPECT_EQ(ErrorOf(Build(image)), GetParam().Message.Id);
+    EXPECT_EQ(ErrorOf(Build(image, true)), GetParam().Message.Id) << "big-endian";
 }
 
 using B = TTiffBuilder;
@@ -316,8 +313,7 @@ INSTANTIATE_TEST_SUITE_P(
                      Set(i, B::Short(339, {1, 1, 3}));
                  },
                  SSampleFormatNotSupported},
-        TRefusal{"ZeroWidth", [](TImage& i) { Set(i, B::Long(256, {0})); },
-                 "Invalid image size (0 x 2)"},
+        TRefusal{"ZeroWidth", [](TImage& i) { Set(i, B::Long(256, {0})); }, SInvalidImageSize},
         // Several faults: the first check in order decides.
         TRefusal{"CompressionBeforeFillOrder",
                  [](TImage& i) {
@@ -341,7 +337,7 @@ TEST(TiffReaderTest, StripOutsideTheFileIsAnError) {
             return i;
         },
         "");
-    EXPECT_EQ(ErrorOf(file), SStripOutsideFile);
+    EXPECT_EQ(ErrorOf(file), SStripOutsideFile.Id);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -522,7 +518,7 @@ TEST(TiffReaderTest, InvalidLzwStripRaises) {
     w.Put(400, 9);
     i.Strips = {w.Finish()};
     i.AutoStrips = true;
-    EXPECT_EQ(ErrorOf(Build(i)), SInvalidLzwCode);
+    EXPECT_EQ(ErrorOf(Build(i)), SInvalidLzwCode.Id);
 }
 
 TEST(TiffReaderTest, StreamsWithoutMemoryReadTheSamePixels) {

@@ -4,10 +4,10 @@
 #include "test_support.h"
 #include "tiff_builder.h"
 
-#include "imaging/image_messages.h"
 #include "imaging/stream.h"
 #include "platform/byte_order.h"
 #include "platform/error.h"
+#include "platform/res_strings.h"
 #include "tiff/tif_picture.h"
 #include "tiff/tiff_reader.h"
 
@@ -509,7 +509,7 @@ TEST(TiffWriterTest, CopiesDescriptiveAndPrivateFieldsOnly) {
 struct TRefusalCase {
     const char* Name;
     int Width, Height, BitCount, Bits;
-    std::string Message;
+    TResString Message;
 };
 
 class TiffWriterRefusalTest : public ::testing::TestWithParam<TRefusalCase> {};
@@ -527,24 +527,22 @@ TEST_P(TiffWriterRefusalTest, RefusesWithoutTouchingThePixels) {
         WriteTiffImage(stream, pixels, info, false, {}, c.Bits);
         FAIL() << "no exception";
     } catch (const EPixError& e) {
-        EXPECT_EQ(std::string(e.what()), c.Message);
+        EXPECT_EQ(e.Id, c.Message.Id) << e.what();
     }
     EXPECT_EQ(stream.Size(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, TiffWriterRefusalTest,
-    ::testing::Values(
-        TRefusalCase{"ZeroWidth", 0, 5, 8, 8, Fmt(SInvalidImageSize, 0, 5)},
-        TRefusalCase{"ZeroHeight", 5, 0, 8, 8, Fmt(SInvalidImageSize, 5, 0)},
-        TRefusalCase{"BitsDisagree", 5, 5, 4, 8, Fmt(SDibBitCountFormat, SDibNotSupported, 8)},
-        TRefusalCase{"ThirtyTwoBits", 5, 5, 32, 32, Fmt(SDibBitCountFormat, SDibNotSupported, 32)},
-        // Past the 32-bit offsets of the format.
-        TRefusalCase{"Huge24", 0x7FFFFFFF, 0x7FFFFFFF, 24, 24,
-                     Fmt(SImageTooLarge, 0x7FFFFFFF, 0x7FFFFFFF)},
-        TRefusalCase{"Huge16", 0x10000, 0x10000, 8, 16, Fmt(SImageTooLarge, 0x10000, 0x10000)},
-        // The strip alone fits; the directory in front of it does not.
-        TRefusalCase{"StripAtTheLimit", 0x7FFFFFFF, 2, 8, 8, Fmt(SImageTooLarge, 0x7FFFFFFF, 2)}),
+    ::testing::Values(TRefusalCase{"ZeroWidth", 0, 5, 8, 8, SInvalidImageSize},
+                      TRefusalCase{"ZeroHeight", 5, 0, 8, 8, SInvalidImageSize},
+                      TRefusalCase{"BitsDisagree", 5, 5, 4, 8, SDibBitCountFormat},
+                      TRefusalCase{"ThirtyTwoBits", 5, 5, 32, 32, SDibBitCountFormat},
+                      // Past the 32-bit offsets of the format.
+                      TRefusalCase{"Huge24", 0x7FFFFFFF, 0x7FFFFFFF, 24, 24, SImageTooLarge},
+                      TRefusalCase{"Huge16", 0x10000, 0x10000, 8, 16, SImageTooLarge},
+                      // The strip alone fits; the directory in front of it does not.
+                      TRefusalCase{"StripAtTheLimit", 0x7FFFFFFF, 2, 8, 8, SImageTooLarge}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 // A saved picture keeps its private header block byte for byte; Orientation is not written.

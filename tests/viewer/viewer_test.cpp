@@ -6,7 +6,6 @@
 #include "thread_support.h"
 #include "viewer/image_view.h"
 #include "viewer/viewer_form.h"
-#include "viewer/viewer_messages.h"
 #include "viewer/window_dialog.h"
 
 #include "imaging/mapped_memory.h"
@@ -15,6 +14,7 @@
 #include "platform/gui/dib_qimage.h"
 #include "platform/gui/rtf_reader.h"
 #include "platform/mul_div.h"
+#include "platform/res_strings.h"
 #include "thumbs/thumb_maker.h"
 #include "tiff/tif_picture.h"
 
@@ -397,7 +397,7 @@ TEST_F(ViewerTest, AFileThatCannotBeReadShowsItsReadersMessage) {
 
     // A folder without image files says so.
     fs::create_directory(dir.Path() / "empty");
-    EXPECT_EQ(OpenForm(dir.File("empty"))->View()->Message().toStdString(), SViewerNoImageFile);
+    EXPECT_EQ(OpenForm(dir.File("empty"))->Current()->ErrorId, SViewerNoImageFile.Id);
 
     // A file removed while it is shown says so when the viewer next reads it.
     fs::copy_file(Sample("grating-640x480.bmp"), dir.Path() / "gone.bmp");
@@ -405,7 +405,7 @@ TEST_F(ViewerTest, AFileThatCannotBeReadShowsItsReadersMessage) {
     ASSERT_TRUE(form->Current()->Ok());
     fs::remove(dir.Path() / "gone.bmp");
     QTest::keyClick(form.get(), Qt::Key_F5);
-    EXPECT_EQ(form->View()->Message().toStdString(), SViewerFileGone);
+    EXPECT_EQ(form->Current()->ErrorId, SViewerFileGone.Id);
     EXPECT_TRUE(form->windowTitle().startsWith("gone.bmp"));
 }
 
