@@ -15,7 +15,8 @@ on a second one that takes the file's entry from the cache. Prints the seconds f
 to the end of the process. Then a jump to the end of an uncached folder of 2520 files must
 show its cells filled before the folder is done, Enter on the 16-bit sample, with no
 imaging application to be found, must open it in pixorama-view, and a picture copied into
-the shown folder must show within 2 s without a refresh. `--close-only` makes the one
+the shown folder must show within 2 s without a refresh, and started with a German locale
+the delete question and the About box must carry their German titles. `--close-only` makes the one
 measurement of the first start, waiting at most SECONDS for the end. `--signals` needs no
 display: the program (on the offscreen platform) must end with status 0 on SIGINT and
 SIGTERM while it makes thumbnails, leaving no temporary cache file and the old cache in
