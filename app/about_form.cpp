@@ -56,15 +56,7 @@ TAboutForm::TAboutForm(QWidget* owner)
         move(screen->geometry().center() - rect().center());
 
     // Captions and hints in the user's language, with the main window's dictionary.
-    FTranslator = new TIvTranslator(this);
-    FTranslator->setObjectName(QStringLiteral("IvTranslator"));
-    FTranslator->Targets.Add({}, "Hint");
-    FTranslator->Targets.Add({}, "Caption");
-    try {
-        FTranslator->Loaded();
-    } catch (...) {
-        HandleException();
-    }
+    FTranslator = TranslateForm(this, {{"", "Hint"}, {"", "Caption"}});
 }
 
 TAboutForm::~TAboutForm() = default;

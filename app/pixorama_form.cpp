@@ -54,10 +54,7 @@ TPixorama::TPixorama(const std::string& startArgument, QWidget* parent)
     : QMainWindow(parent), FStartArgument(startArgument) {
     setObjectName("TPixorama");
     // The dictionary of the user's language: the program's own, built into it.
-    FDictionary = std::make_unique<TIvBinaryDictionary>();
-    FDictionary->DictionaryName = "Dictionary";
-    FDictionary->FileName = "Pixorama.ivd";
-    FDictionary->Storage = ivsResource;
+    FDictionary = MakeProgramDictionary();
     setWindowTitle(kApplicationTitle);
     // The designed place; the form storage puts the window where it was last.
     setGeometry(92, 169, 645, 495);
@@ -126,18 +123,8 @@ TPixorama::TPixorama(const std::string& startArgument, QWidget* parent)
 
     // The texts of every control, in the user's language. A dictionary that cannot be
     // opened leaves them native and says why.
-    FTranslator = new TIvTranslator(this);
-    FTranslator->setObjectName("IvTranslator");
-    FTranslator->DictionaryName = "Dictionary";
-    for (const char* property : {"Hint", "Caption", "Items"})
-        FTranslator->Targets.Add({}, property);
-    FTranslator->Targets.Add("TRichEdit", "Text");
-    FTranslator->Targets.Add({}, "Lines");
-    try {
-        FTranslator->Loaded();
-    } catch (...) {
-        HandleException();
-    }
+    FTranslator = TranslateForm(
+        this, {{"", "Hint"}, {"", "Caption"}, {"", "Items"}, {"TRichEdit", "Text"}, {"", "Lines"}});
 
     // A beep is the only sign that nothing could be started.
     OnOpenImage = [](const std::string& path) {

@@ -302,6 +302,28 @@ void TIvCustomTranslator::TranslateObject(QObject* object, bool isForm) {
     }
 }
 
+std::unique_ptr<TIvBinaryDictionary> MakeProgramDictionary() {
+    auto dictionary = std::make_unique<TIvBinaryDictionary>();
+    dictionary->DictionaryName = "Dictionary";
+    dictionary->FileName = "Pixorama.ivd";
+    dictionary->Storage = ivsResource;
+    return dictionary;
+}
+
+TIvTranslator* TranslateForm(QWidget* form,
+                             std::initializer_list<std::pair<const char*, const char*>> targets) {
+    auto* translator = new TIvTranslator(form);
+    translator->setObjectName(QStringLiteral("IvTranslator"));
+    translator->DictionaryName = "Dictionary";
+    for (const auto& [className, property] : targets) translator->Targets.Add(className, property);
+    try {
+        translator->Loaded();
+    } catch (...) {
+        HandleException();
+    }
+    return translator;
+}
+
 std::string DictionaryErrorText(const std::string& message) {
     std::string text = message;
     for (TIvDictionary* dictionary : TIvDictionary::Dictionaries())

@@ -16,7 +16,9 @@
 #include <QVariantList>
 
 #include <functional>
+#include <initializer_list>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -122,6 +124,16 @@ class TIvTranslator : public TIvCustomTranslator {
 public:
     using TIvCustomTranslator::TIvCustomTranslator;
 };
+
+// The programs' dictionary: "Dictionary", read from the resources built into the program.
+std::unique_ptr<TIvBinaryDictionary> MakeProgramDictionary();
+
+// Puts a translator named "IvTranslator" with these targets (all of kind include; a class
+// of "" is any class) on a form that has been built, and translates it with the dictionary
+// "Dictionary" when one exists. A dictionary that cannot be opened leaves the texts native
+// and goes to the application's error report.
+TIvTranslator* TranslateForm(QWidget* form,
+                             std::initializer_list<std::pair<const char*, const char*>> targets);
 
 // Installs, when no application error report is set yet, the dictionaries' report: the
 // message translated as a run-time text, a "." appended unless it ends in one (or in a

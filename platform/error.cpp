@@ -10,21 +10,26 @@
 
 namespace pix {
 
-std::string Fmt(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
+std::string VFmt(const char* format, va_list args) {
     va_list again;
     va_copy(again, args);
     // First pass measures; the second writes into a string of exactly that length, so a
     // message of any length (a long path in "%s") comes out whole.
     const int length = std::vsnprintf(nullptr, 0, format, args);
-    va_end(args);
     std::string result;
     if (length > 0) {
         result.resize(static_cast<std::size_t>(length));
         std::vsnprintf(result.data(), result.size() + 1, format, again);
     }
     va_end(again);
+    return result;
+}
+
+std::string Fmt(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string result = VFmt(format, args);
+    va_end(args);
     return result;
 }
 

@@ -4,6 +4,7 @@
 
 #include "platform/res_string.h"
 
+#include <cstdarg>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -55,6 +56,7 @@ public:
 // Fills a message template of the program ("%d", "%s", "%u", "%x" and the like)
 // with its arguments, as the message tables expect.
 std::string Fmt(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string VFmt(const char* format, va_list args);
 
 // The application's standard exception report: an event handler that catches an exception
 // it cannot deal with hands it here, the report shows its message, and the program goes

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <stop_token>
 #include <span>
+#include <stop_token>
 #include <string>
 #include <vector>
 

@@ -258,13 +258,13 @@ bool CreateProcess(std::string_view commandLine, int waitMs) {
     // the program, and the rest the arguments.
     if (commandLine.front() != '"' && !IsProgramFile(argv[0])) {
         for (std::size_t blank = commandLine.find_first_of(" \t", argv[0].size());
-             blank != std::string_view::npos;
-             blank = commandLine.find_first_of(" \t", blank + 1)) {
+             blank != std::string_view::npos; blank = commandLine.find_first_of(" \t", blank + 1)) {
             const std::size_t end = commandLine.find_first_of(" \t", blank + 1);
             const std::string name(commandLine.substr(0, end));
             if (!IsProgramFile(name)) continue;
-            const std::string rest =
-                end == std::string_view::npos ? std::string() : std::string(commandLine.substr(end));
+            const std::string rest = end == std::string_view::npos
+                                         ? std::string()
+                                         : std::string(commandLine.substr(end));
             argv = SplitCommandLine("x" + rest);
             argv[0] = name;
             break;

@@ -50,19 +50,6 @@ std::string Conversions(std::string_view format) {
     return result;
 }
 
-std::string VFormat(const char* format, va_list args) {
-    va_list again;
-    va_copy(again, args);
-    const int length = std::vsnprintf(nullptr, 0, format, args);
-    std::string result;
-    if (length > 0) {
-        result.resize(static_cast<std::size_t>(length));
-        std::vsnprintf(result.data(), result.size() + 1, format, again);
-    }
-    va_end(again);
-    return result;
-}
-
 }  // namespace
 
 void SetResStringHook(TResStringHook hook, void* context) {
@@ -97,7 +84,7 @@ std::string FmtRes(const TResString& string, ...) {
     if (!SameConversions(format, native)) format = native;
     va_list args;
     va_start(args, string);
-    std::string result = VFormat(format.c_str(), args);
+    std::string result = VFmt(format.c_str(), args);
     va_end(args);
     return result;
 }

@@ -72,10 +72,7 @@ private:
 
 TViewerForm::TViewerForm(QWidget* parent) : QMainWindow(parent) {
     setObjectName("TViewerForm");
-    FDictionary = std::make_unique<TIvBinaryDictionary>();
-    FDictionary->DictionaryName = "Dictionary";
-    FDictionary->FileName = "Pixorama.ivd";
-    FDictionary->Storage = ivsResource;
+    FDictionary = MakeProgramDictionary();
     setWindowTitle(kViewerTitle);
     resize(1024, 768);
 
@@ -137,18 +134,8 @@ TViewerForm::TViewerForm(QWidget* parent) : QMainWindow(parent) {
     connect(FView, &TImageView::ZoomChanged, this, &TViewerForm::UpdateStatus);
     connect(FView, &TImageView::WindowChanged, this, &TViewerForm::UpdateStatus);
 
-    // Captions and hints in the user's language; a dictionary that cannot be opened leaves
-    // them native and says why.
-    auto* translator = new TIvTranslator(this);
-    translator->setObjectName("IvTranslator");
-    translator->DictionaryName = "Dictionary";
-    translator->Targets.Add({}, "Hint");
-    translator->Targets.Add({}, "Caption");
-    try {
-        translator->Loaded();
-    } catch (...) {
-        HandleException();
-    }
+    // Captions and hints in the user's language.
+    TranslateForm(this, {{"", "Hint"}, {"", "Caption"}});
     UpdateStatus();
 }
 

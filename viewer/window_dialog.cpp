@@ -95,15 +95,7 @@ TWindowDialog::TWindowDialog(TImageView& view, QWidget* parent)
     layout->addWidget(buttons);
 
     // The captions in the user's language, with the viewer's dictionary.
-    auto* translator = new TIvTranslator(this);
-    translator->setObjectName("IvTranslator");
-    translator->Targets.Add({}, "Hint");
-    translator->Targets.Add({}, "Caption");
-    try {
-        translator->Loaded();
-    } catch (...) {
-        HandleException();
-    }
+    TranslateForm(this, {{"", "Hint"}, {"", "Caption"}});
 }
 
 int TWindowDialog::ValueToX(int value) const {
