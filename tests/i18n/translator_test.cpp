@@ -14,8 +14,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <memory>
+#include <thread>
 
 namespace pix {
 namespace {
@@ -218,6 +220,30 @@ TEST_F(LocaleTest, ErrorsWithoutDictionaryAndTheErrorReportText) {
     } catch (const EIvMulti& e) {
         EXPECT_EQ(e.Id, SLanguageIndexOutOfRange.Id);
     }
+}
+
+// Worker threads load messages while the main thread opens and closes the dictionary: each
+// load gives the native or the German text, never a torn one.
+TEST_F(LocaleTest, ResourceStringThreadsWhileTheDictionaryOpensAndCloses) {
+    SetLocale("de_DE.UTF-8");
+    TTestDictionary dictionary(kSource);
+    std::atomic<bool> stop{false};
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> workers;
+    for (int t = 0; t < 2; ++t)
+        workers.emplace_back([&] {
+            while (!stop) {
+                const std::string text = LoadResString({1001, "Stream read error"});
+                if (text != "Stream read error" && text != "Lesefehler eins") ++wrong;
+            }
+        });
+    for (int i = 0; i < 200; ++i) {
+        dictionary.Open();
+        dictionary.Close();
+    }
+    stop = true;
+    for (std::thread& worker : workers) worker.join();
+    EXPECT_EQ(wrong, 0);
 }
 
 TEST(DictionarySource, FaultsNameTheirLine) {
