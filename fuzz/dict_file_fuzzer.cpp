@@ -39,6 +39,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         });
     }
     Try([&] {
+        for (const pix::TIvDictLanguage& language : dict.ReadLanguages())
+            GSink = GSink + language.SubLanguages.size();
+    });
+    Try([&] {
         dict.SeekTranslations();
         for (int i = 0; i < dict.TranslationCount(); ++i) {
             const pix::TIvDictTranslation t = dict.ReadTranslation(1, codePage, 2);
