@@ -323,6 +323,33 @@ inline constexpr TResString SKeyMenu{65129, "Menu"};
 inline constexpr TResString SKeyHelp{65130, "Help"};
 inline constexpr TResString SKeyF{65131, "F%1"};
 
+// 65200: the edit commands of the framework's text controls and spin boxes; 65300: its
+// scroll bars' context menu.
+inline constexpr TResString SCtlUndo{65201, "&Undo"};
+inline constexpr TResString SCtlRedo{65202, "&Redo"};
+inline constexpr TResString SCtlCut{65203, "Cu&t"};
+inline constexpr TResString SCtlCopy{65204, "&Copy"};
+inline constexpr TResString SCtlPaste{65205, "&Paste"};
+inline constexpr TResString SCtlDelete{65206, "Delete"};
+inline constexpr TResString SCtlSelectAll{65207, "Select All"};
+inline constexpr TResString SCtlSelectAllMarked{65208, "&Select All"};
+inline constexpr TResString SCtlCopyLink{65209, "Copy &Link Location"};
+inline constexpr TResString SCtlStepUp{65210, "&Step up"};
+inline constexpr TResString SCtlStepDown{65211, "Step &down"};
+inline constexpr TResString SScrollHere{65301, "Scroll here"};
+inline constexpr TResString SScrollLeftEdge{65302, "Left edge"};
+inline constexpr TResString SScrollTop{65303, "Top"};
+inline constexpr TResString SScrollRightEdge{65304, "Right edge"};
+inline constexpr TResString SScrollBottom{65305, "Bottom"};
+inline constexpr TResString SScrollPageLeft{65306, "Page left"};
+inline constexpr TResString SScrollPageUp{65307, "Page up"};
+inline constexpr TResString SScrollPageRight{65308, "Page right"};
+inline constexpr TResString SScrollPageDown{65309, "Page down"};
+inline constexpr TResString SScrollLeft{65310, "Scroll left"};
+inline constexpr TResString SScrollUp{65311, "Scroll up"};
+inline constexpr TResString SScrollRight{65312, "Scroll right"};
+inline constexpr TResString SScrollDown{65313, "Scroll down"};
+
 // Every entry above, in the same order: for checks that walk the whole table.
 std::span<const TResString> MessageTable();
 

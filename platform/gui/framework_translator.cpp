@@ -16,7 +16,8 @@ struct TFrameworkText {
 };
 
 // "QPlatformTheme" names the standard buttons, "QGnomeTheme" those of the GNOME platform
-// theme that differ, "QShortcut" the keys and modifiers of shortcut texts.
+// theme that differ, "QShortcut" the keys and modifiers of shortcut texts; the others the
+// context menus of text boxes, spin boxes and scroll bars.
 constexpr TFrameworkText kFrameworkTexts[] = {
     {"QPlatformTheme", "OK", &SMsgOk},
     {"QPlatformTheme", "Save", &SMsgSave},
@@ -71,6 +72,37 @@ constexpr TFrameworkText kFrameworkTexts[] = {
     {"QShortcut", "Menu", &SKeyMenu},
     {"QShortcut", "Help", &SKeyHelp},
     {"QShortcut", "F%1", &SKeyF},
+    {"QWidgetTextControl", "&Undo", &SCtlUndo},
+    {"QWidgetTextControl", "&Redo", &SCtlRedo},
+    {"QWidgetTextControl", "Cu&t", &SCtlCut},
+    {"QWidgetTextControl", "&Copy", &SCtlCopy},
+    {"QWidgetTextControl", "&Paste", &SCtlPaste},
+    {"QWidgetTextControl", "Delete", &SCtlDelete},
+    {"QWidgetTextControl", "Select All", &SCtlSelectAll},
+    {"QWidgetTextControl", "Copy &Link Location", &SCtlCopyLink},
+    {"QLineEdit", "&Undo", &SCtlUndo},
+    {"QLineEdit", "&Redo", &SCtlRedo},
+    {"QLineEdit", "Cu&t", &SCtlCut},
+    {"QLineEdit", "&Copy", &SCtlCopy},
+    {"QLineEdit", "&Paste", &SCtlPaste},
+    {"QLineEdit", "Delete", &SCtlDelete},
+    {"QLineEdit", "Select All", &SCtlSelectAll},
+    {"QAbstractSpinBox", "&Select All", &SCtlSelectAllMarked},
+    {"QAbstractSpinBox", "&Step up", &SCtlStepUp},
+    {"QAbstractSpinBox", "Step &down", &SCtlStepDown},
+    {"QScrollBar", "Scroll here", &SScrollHere},
+    {"QScrollBar", "Left edge", &SScrollLeftEdge},
+    {"QScrollBar", "Top", &SScrollTop},
+    {"QScrollBar", "Right edge", &SScrollRightEdge},
+    {"QScrollBar", "Bottom", &SScrollBottom},
+    {"QScrollBar", "Page left", &SScrollPageLeft},
+    {"QScrollBar", "Page up", &SScrollPageUp},
+    {"QScrollBar", "Page right", &SScrollPageRight},
+    {"QScrollBar", "Page down", &SScrollPageDown},
+    {"QScrollBar", "Scroll left", &SScrollLeft},
+    {"QScrollBar", "Scroll up", &SScrollUp},
+    {"QScrollBar", "Scroll right", &SScrollRight},
+    {"QScrollBar", "Scroll down", &SScrollDown},
 };
 
 }  // namespace
