@@ -76,9 +76,12 @@ TEST_P(LanguageChoiceTest, TheUsersLocaleChoosesTheLanguage) {
     EXPECT_EQ(dictionary.Resolve("&File", dictionary.Lookup("&File", "TPixorama", "miFile")),
               GetParam().File);
     // English has no column of its own: every record is missing for it.
-    if (GetParam().Language != 1) EXPECT_TRUE(dictionary.Table().empty());
-    if (GetParam().Language > 0)
+    if (GetParam().Language != 1) {
+        EXPECT_TRUE(dictionary.Table().empty());
+    }
+    if (GetParam().Language > 0) {
         EXPECT_EQ(dictionary.PrimaryLanguage(), GetParam().Language == 1 ? 7 : 9);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Locales, LanguageChoiceTest,
