@@ -115,24 +115,7 @@ def close_after_long_file(program, tmp, folder, cap, full):
         wait_until(lambda: title().startswith(expected), 30)
         check(title() == expected or not full, "main window title %r" % title())
         if full:
-            xdotool("key", "Delete")
-            box = wait_until(lambda: window_named(process.pid,
-                                                  lambda n: not n.startswith(main_title)), 10)
-            box_title = box and xdotool("getwindowname", box)
-            check(box_title == "Confirm", "delete question's title %r" % box_title)
-            if box:
-                xdotool("windowfocus", "--sync", box)
-                xdotool("key", "Escape")
-            # Help, About opens the About box; Enter (its OK button) closes it.
-            xdotool("windowfocus", "--sync", window)
-            xdotool("key", "alt+h")
-            xdotool("key", "a")
-            about = lambda: window_named(process.pid, lambda n: n == "About")  # noqa: E731
-            if check(wait_until(about, 10), "no About box"):
-                xdotool("windowfocus", "--sync", about())
-                xdotool("key", "Return")
-                check(wait_until(lambda: not about(), 10), "the About box stayed open")
-            xdotool("windowfocus", "--sync", window)
+            check_question_and_about(process, window, "Confirm", "a", "About")
             wait_until(lambda: os.path.exists(os.path.join(folder, "pixorama.dtd")), 30)
         # The pointer over the file's cell puts its comment in the status bar.
         geometry = dict(item.split("=") for item in
@@ -152,6 +135,28 @@ def close_after_long_file(program, tmp, folder, cap, full):
         if process.poll() is None:
             process.kill()
             process.wait()
+
+
+def check_question_and_about(process, window, question_title, about_key, about_title):
+    """Delete asks its question in a box titled `question_title` (Escape answers No); Help
+    and `about_key` open the About box titled `about_title`, which Enter (OK) closes."""
+    xdotool("key", "Delete")
+    box = wait_until(lambda: window_named(process.pid,
+                                          lambda n: not n.startswith("Pixorama 1.0")), 10)
+    box_title = box and xdotool("getwindowname", box)
+    check(box_title == question_title, "delete question's title %r" % box_title)
+    if box:
+        xdotool("windowfocus", "--sync", box)
+        xdotool("key", "Escape")
+    xdotool("windowfocus", "--sync", window)
+    xdotool("key", "alt+h")
+    xdotool("key", about_key)
+    about = lambda: window_named(process.pid, lambda n: n == about_title)  # noqa: E731
+    if check(wait_until(about, 10), "no About box titled %r" % about_title):
+        xdotool("windowfocus", "--sync", about())
+        xdotool("key", "Return")
+        check(wait_until(lambda: not about(), 10), "the About box stayed open")
+    xdotool("windowfocus", "--sync", window)
 
 
 def check_long_file(program, tmp):
@@ -337,23 +342,7 @@ def check_german(program, tmp):
         if not check(window, "german: no main window on the first file"):
             return
         xdotool("windowfocus", "--sync", window)
-        xdotool("key", "Delete")
-        box = wait_until(lambda: window_named(process.pid,
-                                              lambda n: not n.startswith("Pixorama 1.0")), 10)
-        box_title = box and xdotool("getwindowname", box)
-        check(box_title == "Bestätigen", "german: delete question's title %r" % box_title)
-        if box:
-            xdotool("windowfocus", "--sync", box)
-            xdotool("key", "Escape")
-        xdotool("windowfocus", "--sync", window)
-        xdotool("key", "alt+h")
-        xdotool("key", "i")
-        about = lambda: window_named(process.pid, lambda n: n == "Info")  # noqa: E731
-        if check(wait_until(about, 10), "german: no About box titled \"Info\""):
-            xdotool("windowfocus", "--sync", about())
-            xdotool("key", "Return")
-            wait_until(lambda: not about(), 10)
-        xdotool("windowfocus", "--sync", window)
+        check_question_and_about(process, window, "Bestätigen", "i", "Info")
         if os.environ.get("SCREENSHOT_DE"):
             xdotool("key", "alt+d")
             time.sleep(1)
