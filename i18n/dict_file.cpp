@@ -34,47 +34,6 @@ constexpr std::uint64_t hoProjectOffset = 32;
 // letters, digits and commas, which every table has.
 constexpr int kAsciiCodePage = 1252;
 
-// The OEM byte of each Windows-1252 byte from 0x80 on: the inverse of the platform's OEM
-// table. Characters the OEM page lacks become '?'.
-std::array<char, 128> OemOfAnsi(int oemCodePage) {
-    std::array<char, 128> oemOf;
-    oemOf.fill('?');
-    // Walk downwards so that the first OEM byte wins should two give one character.
-    for (int oem = 0xFF; oem >= 0x80; --oem) {
-        const std::string ansi = OemToAnsi(std::string(1, static_cast<char>(oem)), oemCodePage);
-        const auto byte = static_cast<std::uint8_t>(ansi[0]);
-        if (byte >= 0x80) oemOf[byte - 0x80] = static_cast<char>(oem);
-    }
-    return oemOf;
-}
-
-std::string AnsiToOem(std::string text, int oemCodePage) {
-    static const std::array<char, 128> kOem437 = OemOfAnsi(437);
-    static const std::array<char, 128> kOem850 = OemOfAnsi(850);
-    const std::array<char, 128>& oemOf = oemCodePage == 850 ? kOem850 : kOem437;
-    for (char& c : text) {
-        const auto byte = static_cast<std::uint8_t>(c);
-        if (byte >= 0x80) c = oemOf[byte - 0x80];
-    }
-    return text;
-}
-
-// Windows-1252 text in `codePage` (see TIvDictFile).
-std::string AnsiToCodePage(std::string text, int codePage) {
-    switch (codePage) {
-        case 0:
-        case 1252:
-            return text;
-        case 437:
-        case 850:
-            return AnsiToOem(std::move(text), codePage);
-        default:
-            for (char& c : text)
-                if (static_cast<std::uint8_t>(c) >= 0x80) c = '?';
-            return text;
-    }
-}
-
 // Little-endian UTF-16 code units as 8-bit text in `codePage`. Null characters stay: the
 // platform's conversion ends at one, so the runs between them are converted one by one.
 std::string Utf16ToCodePage(std::span<const std::uint8_t> units, int codePage) {
@@ -223,15 +182,21 @@ std::string TIvDictFile::ReadChars(std::uint32_t count, int codePage) {
 
 std::string TIvDictFile::ReadString(int codePage) { return ReadChars(ReadWord(), codePage); }
 
+template <typename TRecord>
+void TIvDictFile::ReadIdentifiers(TRecord& record) {
+    const bool codes = FHeader.Version >= 2;
+    record.PrimaryLanguage = ReadWord();
+    if (codes) record.LanguageCode = ReadChars(2, kAsciiCodePage);
+    record.SubLanguage = ReadWord();
+    if (codes) record.CountryCode = ReadChars(2, kAsciiCodePage);
+}
+
 TIvDictLanguage TIvDictFile::ReadLanguageRecord() {
     const std::uint64_t start = FPosition;
     const int version = FHeader.Version;
     const std::uint16_t size = version >= 3 ? ReadWord() : 0;
     TIvDictLanguage language;
-    language.PrimaryLanguage = ReadWord();
-    if (version >= 2) language.LanguageCode = ReadChars(2, kAsciiCodePage);
-    language.SubLanguage = ReadWord();
-    if (version >= 2) language.CountryCode = ReadChars(2, kAsciiCodePage);
+    ReadIdentifiers(language);
     // The codes mean nothing without their identifiers.
     if (language.PrimaryLanguage == 0) language.LanguageCode.clear();
     if (language.SubLanguage == 0) language.CountryCode.clear();
@@ -253,10 +218,7 @@ TIvDictLocale TIvDictFile::ReadLocaleRecord() {
     const int version = FHeader.Version;
     const std::uint16_t size = version >= 3 ? ReadWord() : 0;
     TIvDictLocale locale;
-    locale.PrimaryLanguage = ReadWord();
-    if (version >= 2) locale.LanguageCode = ReadChars(2, kAsciiCodePage);
-    locale.SubLanguage = ReadWord();
-    if (version >= 2) locale.CountryCode = ReadChars(2, kAsciiCodePage);
+    ReadIdentifiers(locale);
     if (version >= 3) locale.Unused = ReadWord();
     locale.CodePage = ReadWord();
     const int codePage = locale.CodePage;

@@ -148,6 +148,10 @@ private:
     std::uint16_t ReadWord();
     std::string ReadChars(std::uint32_t count, int codePage);
     std::string ReadString(int codePage);
+    // The language and sublanguage identifiers that open language and locale records, with
+    // their codes from version 2 on.
+    template <typename TRecord>
+    void ReadIdentifiers(TRecord& record);
     TIvDictLanguage ReadLanguageRecord();
     TIvDictLocale ReadLocaleRecord();
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "i18n/dict_writer.h"
 
+#include "i18n/dict_file.h"
 #include "platform/code_page.h"
 #include "platform/res_string.h"
 
@@ -161,15 +162,9 @@ std::vector<std::uint8_t> WriteProgramDictionary(const std::vector<TIvSourceReco
                                                  std::string_view projectName) {
     if (records.size() > 0xFFFF) throw std::runtime_error("more than 65535 records");
     TWriter out;
-    out.Bytes.assign(42, 0);
-    out.Chars("");
-    out.Bytes[0] = 'I';
-    out.Bytes[1] = 'V';
-    out.Bytes[2] = 'D';
-    out.Bytes[3] = 3;  // version
-    out.Bytes[4] = 1;  // little-endian
-    out.Bytes[5] = 1;  // 8-bit strings
-    out.Bytes[6] = 1;  // records with owner and name
+    // "IVD", version 3, little-endian, 8-bit strings, records with owner and name.
+    out.Bytes = {'I', 'V', 'D', 3, 1, 1, 1};
+    out.Bytes.resize(kIvdHeaderSize, 0);
     out.Put16(12, 3);
     out.Put32(14, out.Bytes.size());
     out.Language(0, "", 0, "", 1252, "Native", "Native");

@@ -39,30 +39,6 @@ bool ListHas(const std::string& list, int value) {
 
 }  // namespace
 
-bool CodePageSupported(int codePage) {
-    return codePage == 0 || codePage == 1252 || codePage == 437 || codePage == 850 ||
-           codePage == 65001 || codePage == 20127;
-}
-
-std::string CodePageToUtf8(std::string_view text, int codePage) {
-    switch (codePage) {
-        case 0:
-        case 1252:
-            return Cp1252ToUtf8(text);
-        case 437:
-        case 850:
-            return Cp1252ToUtf8(OemToAnsi(text, codePage));
-        case 65001:
-            return std::string(text);
-        default: {
-            std::string result(text);
-            for (char& c : result)
-                if (static_cast<unsigned char>(c) >= 0x80) c = '?';
-            return result;
-        }
-    }
-}
-
 TIvDictionary::TIvDictionary() {
     Registered().push_back(this);
     if (Registered().size() == 1) InstallDictionaryErrorReport();
@@ -240,33 +216,28 @@ void TIvDictionary::Close() {
     if (OnAfterClose) OnAfterClose();
 }
 
-std::optional<std::string> TIvDictionary::Lookup(const std::string& text, const std::string& owner,
-                                                 const std::string& name) const {
-    if (!FOwnersAndNames) return LookupText(text);
-    const std::string key = text + kIvKeySeparator + owner + name;
-    auto it = std::lower_bound(
-        FTable.begin(), FTable.end(), key,
-        [](const TIvTranslationEntry& e, const std::string& k) { return e.Key < k; });
-    if (it == FTable.end() || it->Key != key) return std::nullopt;
+std::optional<std::string> TIvDictionary::Find(const std::string& key, bool prefix) const {
+    // Sorted by key, the table is sorted by every key's first key.size() bytes as well; an
+    // entry whose key is exactly `key` comes first among those that start with it.
+    auto it = std::lower_bound(FTable.begin(), FTable.end(), key,
+                               [](const TIvTranslationEntry& e, const std::string& k) {
+                                   return e.Key.compare(0, k.size(), k) < 0;
+                               });
+    if (it == FTable.end() || it->Key.compare(0, key.size(), key) != 0 ||
+        (!prefix && it->Key.size() != key.size()))
+        return std::nullopt;
     return it->Text;
 }
 
+std::optional<std::string> TIvDictionary::Lookup(const std::string& text, const std::string& owner,
+                                                 const std::string& name) const {
+    if (!FOwnersAndNames) return Find(text, false);
+    return Find(text + kIvKeySeparator + owner + name, false);
+}
+
 std::optional<std::string> TIvDictionary::LookupText(const std::string& text) const {
-    if (!FOwnersAndNames) {
-        auto it = std::lower_bound(
-            FTable.begin(), FTable.end(), text,
-            [](const TIvTranslationEntry& e, const std::string& k) { return e.Key < k; });
-        if (it == FTable.end() || it->Key != text) return std::nullopt;
-        return it->Text;
-    }
-    // Sorted by key, the table is sorted by native text + 127 as well.
-    const std::string prefix = text + kIvKeySeparator;
-    auto it = std::lower_bound(FTable.begin(), FTable.end(), prefix,
-                               [](const TIvTranslationEntry& e, const std::string& p) {
-                                   return e.Key.compare(0, p.size(), p) < 0;
-                               });
-    if (it == FTable.end() || it->Key.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
-    return it->Text;
+    if (!FOwnersAndNames) return Find(text, false);
+    return Find(text + kIvKeySeparator, true);
 }
 
 std::string TIvDictionary::Resolve(const std::string& text,

@@ -117,6 +117,8 @@ protected:
     virtual void OpenFile(TIvDictFile& file) = 0;
 
 private:
+    // The translation of the entry whose key is `key`, or (prefix) starts with it.
+    std::optional<std::string> Find(const std::string& key, bool prefix) const;
     static void ResourceStringHook(void* context, int id, std::string& text);
     int ChooseLanguage(TIvDictFile& file);
     void LoadTable(TIvDictFile& file);
@@ -149,11 +151,5 @@ protected:
 private:
     std::unique_ptr<TStream> FStream;
 };
-
-// The languages' code pages the system converts: Windows-1252 (and 0, the ANSI code page),
-// the OEM code pages 437 and 850, and UTF-8.
-bool CodePageSupported(int codePage);
-// Text in a code page to UTF-8; characters of a code page without a table become '?'.
-std::string CodePageToUtf8(std::string_view text, int codePage);
 
 }  // namespace pix

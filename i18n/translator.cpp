@@ -217,11 +217,15 @@ std::string TIvCustomTranslator::TranslateText(QObject* object, const std::strin
     }
     std::string result = dictionary.Resolve(text, found);
     if (recorded == FRecords.end()) {
+        // The records of an object are next to each other: the first one watches it.
+        const auto first = FRecords.lower_bound({object, std::string()});
+        if (first == FRecords.end() || first->first.first != object) {
+            connect(object, &QObject::destroyed, this, [this, object] {
+                auto it = FRecords.lower_bound({object, std::string()});
+                while (it != FRecords.end() && it->first.first == object) it = FRecords.erase(it);
+            });
+        }
         FRecords.emplace(key, TRecord{text, result});
-        connect(object, &QObject::destroyed, this, [this, object] {
-            for (auto it = FRecords.begin(); it != FRecords.end();)
-                it = it->first.first == object ? FRecords.erase(it) : std::next(it);
-        });
     } else {
         recorded->second = TRecord{text, result};
     }

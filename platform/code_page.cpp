@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "platform/code_page.h"
 
+#include <array>
 #include <cstdint>
+#include <utility>
 
 namespace pix {
 
@@ -171,6 +173,75 @@ std::string OemToAnsi(std::string_view text, int oemCodePage) {
         c = ansi < 0 ? '?' : static_cast<char>(ansi);
     }
     return out;
+}
+
+namespace {
+
+// The OEM byte of each Windows-1252 byte from 0x80 on: the inverse of the platform's OEM
+// table. Characters the OEM page lacks become '?'.
+std::array<char, 128> OemOfAnsi(int oemCodePage) {
+    std::array<char, 128> oemOf;
+    oemOf.fill('?');
+    // Walk downwards so that the first OEM byte wins should two give one character.
+    for (int oem = 0xFF; oem >= 0x80; --oem) {
+        const std::string ansi = OemToAnsi(std::string(1, static_cast<char>(oem)), oemCodePage);
+        const auto byte = static_cast<std::uint8_t>(ansi[0]);
+        if (byte >= 0x80) oemOf[byte - 0x80] = static_cast<char>(oem);
+    }
+    return oemOf;
+}
+
+std::string AnsiToOem(std::string text, int oemCodePage) {
+    static const std::array<char, 128> kOem437 = OemOfAnsi(437);
+    static const std::array<char, 128> kOem850 = OemOfAnsi(850);
+    const std::array<char, 128>& oemOf = oemCodePage == 850 ? kOem850 : kOem437;
+    for (char& c : text) {
+        const auto byte = static_cast<std::uint8_t>(c);
+        if (byte >= 0x80) c = oemOf[byte - 0x80];
+    }
+    return text;
+}
+
+// Text of a code page without a table: its ASCII characters, '?' for the rest.
+std::string AsciiOnly(std::string text) {
+    for (char& c : text)
+        if (static_cast<std::uint8_t>(c) >= 0x80) c = '?';
+    return text;
+}
+
+}  // namespace
+
+std::string AnsiToCodePage(std::string text, int codePage) {
+    switch (codePage) {
+        case 0:
+        case 1252:
+            return text;
+        case 437:
+        case 850:
+            return AnsiToOem(std::move(text), codePage);
+        default:
+            return AsciiOnly(std::move(text));
+    }
+}
+
+bool CodePageSupported(int codePage) {
+    return codePage == 0 || codePage == 1252 || codePage == 437 || codePage == 850 ||
+           codePage == 65001 || codePage == 20127;
+}
+
+std::string CodePageToUtf8(std::string_view text, int codePage) {
+    switch (codePage) {
+        case 0:
+        case 1252:
+            return Cp1252ToUtf8(text);
+        case 437:
+        case 850:
+            return Cp1252ToUtf8(OemToAnsi(text, codePage));
+        case 65001:
+            return std::string(text);
+        default:
+            return AsciiOnly(std::string(text));
+    }
 }
 
 }  // namespace pix

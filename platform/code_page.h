@@ -24,4 +24,16 @@ std::string Utf8ToCp1252(std::string_view text);
 // become '?'. Any other code page number is taken as 437.
 std::string OemToAnsi(std::string_view text, int oemCodePage = 437);
 
+// Windows-1252 text in another code page: unchanged for 1252 and 0 (the ANSI code page),
+// through the inverse OEM tables for 437 and 850 (characters they lack become '?'); any
+// other code page keeps ASCII and turns the rest into '?'.
+std::string AnsiToCodePage(std::string text, int codePage);
+
+// The code pages whose text the program converts: 0 and 1252, 437, 850, 20127 (US-ASCII)
+// and 65001 (UTF-8).
+bool CodePageSupported(int codePage);
+// Text in a code page to UTF-8; UTF-8 stays as it is, and the bytes from 0x80 of a code
+// page without a table become '?'.
+std::string CodePageToUtf8(std::string_view text, int codePage);
+
 }  // namespace pix

@@ -276,17 +276,24 @@ def check_live_folder(program, tmp):
         end_process(process)
 
 
+def sample_run(program, tmp, name, **extra):
+    """A folder `name` with the 16-bit and the VEXA-PSD sample, and the environment of a run
+    on it with settings and runtime folders of its own (plus `extra`)."""
+    folder = os.path.join(tmp, name)
+    os.makedirs(folder)
+    samples = os.path.join(os.path.dirname(program), "samples")
+    for sample in ("sem-16bit-512x384.tif", "vexa-rings-256x192.psd"):
+        shutil.copy(os.path.join(samples, sample), folder)
+    env = dict(os.environ, QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=os.path.join(tmp, "run-" + name),
+               PIXORAMA_REGISTRY_DIR=os.path.join(tmp, "registry-" + name), **extra)
+    os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700)
+    return folder, env
+
+
 def check_enter_opens_viewer(program, tmp):
     """With no imaging application anywhere, Enter on the 16-bit sample opens it in
     pixorama-view. SCREENSHOT=PATH saves the screen once the viewer shows it."""
-    folder = os.path.join(tmp, "enter")
-    os.makedirs(folder)
-    samples = os.path.join(os.path.dirname(program), "samples")
-    for name in ("sem-16bit-512x384.tif", "vexa-rings-256x192.psd"):
-        shutil.copy(os.path.join(samples, name), folder)
-    env = dict(os.environ, QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=os.path.join(tmp, "run-enter"),
-               PIXORAMA_REGISTRY_DIR=os.path.join(tmp, "registry-enter"))
-    os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700)
+    folder, env = sample_run(program, tmp, "enter")
     process = subprocess.Popen([program, os.path.join(folder, "sem-16bit-512x384.tif")], env=env)
     viewer = None
     try:
@@ -326,14 +333,7 @@ def check_enter_opens_viewer(program, tmp):
 def check_german(program, tmp):
     """Started with a German locale, the window, its menus, the delete question and the
     About box are German. SCREENSHOT_DE=PATH saves the screen with the File menu open."""
-    folder = os.path.join(tmp, "german")
-    os.makedirs(folder)
-    samples = os.path.join(os.path.dirname(program), "samples")
-    for name in ("sem-16bit-512x384.tif", "vexa-rings-256x192.psd"):
-        shutil.copy(os.path.join(samples, name), folder)
-    env = dict(os.environ, QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=os.path.join(tmp, "run-de"),
-               PIXORAMA_REGISTRY_DIR=os.path.join(tmp, "registry-de"), LC_ALL="de_DE.UTF-8")
-    os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700)
+    folder, env = sample_run(program, tmp, "german", LC_ALL="de_DE.UTF-8")
     first = os.path.join(folder, "sem-16bit-512x384.tif")
     process = subprocess.Popen([program, first], env=env)
     try:
